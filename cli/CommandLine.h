@@ -1,0 +1,91 @@
+// CommandLine.h - the command-line front end: output streams, loaded files,
+// the driver, the two passes, member display, diagnostics and the listing.
+//
+// Everything the front end prints goes through a VLWriter, so that the
+// program, the tests and the fuzz targets choose where output goes (a file,
+// a memory buffer, or nowhere).
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "Vellum.h"
+
+// ---------------------------------------------------------------------------
+// Output. A writer collects text in a large buffer and writes it in big blocks
+// to its file (or keeps it in memory when captureMemory is set, or drops it
+// when both are absent).
+// ---------------------------------------------------------------------------
+struct VLWriter {
+    FILE* file;          // destination, or null
+    char* buffer;
+    size_t used;
+    size_t capacity;
+    bool captureMemory;  // keep everything in buffer (tests); never flushed to a file
+    VLWriter* flushFirst;  // flushed before this writer writes (keeps stdout ahead of stderr)
+};
+void VLWriterInitFile(VLWriter* writer, FILE* file, size_t capacity);
+void VLWriterInitMemory(VLWriter* writer);  // captures output in memory
+void VLWriterInitNull(VLWriter* writer);    // discards output
+void VLWriterFree(VLWriter* writer);
+void VLWrite(VLWriter* writer, const char* chars, size_t length);
+void VLWriteChar(VLWriter* writer, char c);
+void VLWriteRepeat(VLWriter* writer, char c, size_t count);
+void VLWriteText(VLWriter* writer, const char* text);  // NUL-terminated
+void VLWritef(VLWriter* writer, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void VLWriterFlush(VLWriter* writer);
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+struct VLFile {
+    const char* path;  // as given on the command line
+    uint64_t size;
+    char* data;        // null when loading failed
+};
+// Reads a whole file; extraBytes (1 for the layout) are allocated after the
+// content and set to NUL.
+VLFile VLLoadFile(const char* path, uint32_t extraBytes);
+
+// ---------------------------------------------------------------------------
+// Driver
+// ---------------------------------------------------------------------------
+// The whole program: options, loading, tokenizing, compiling, running.
+// Returns the exit status (0, -1 or -2).
+int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err);
+
+// ---------------------------------------------------------------------------
+// Passes and run-time reports
+// ---------------------------------------------------------------------------
+struct VLRunOptions {
+    uint32_t debug;      // print the listing and the trace
+    uint64_t stepLimit;  // 0: none (the program); fuzz harnesses set one
+};
+void VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
+                 const VLRunOptions* options, VLWriter* out, VLWriter* err);
+
+// ---------------------------------------------------------------------------
+// Member display
+// ---------------------------------------------------------------------------
+struct VLColumns {
+    uint32_t current;
+    uint32_t widths[64];
+};
+void VLPrintColumn(VLColumns* columns, VLWriter* out, const char* text, uint32_t length);  // out null: measure only
+void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLWriter* out);
+void VLPrintStructEnd(VLColumns* columns, VLWriter* out);
+void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out);
+
+// ---------------------------------------------------------------------------
+// Diagnostics
+// ---------------------------------------------------------------------------
+void VLPrintTokenLocation(VLWriter* err, const VLFile* layout, const VLToken* token);
+void VLPrintRangeLocation(VLWriter* err, const VLFile* layout, const VLToken* first,
+                          const VLToken* following);
+
+// ---------------------------------------------------------------------------
+// Listing
+// ---------------------------------------------------------------------------
+void VLPrintOperand(VLWriter* out, VLLocation location, VLRuntime* runtime);
+void VLPrintInstruction(VLWriter* out, const VLInstruction* instruction, uint32_t indent,
+                        VLRuntime* runtime);

@@ -1,0 +1,224 @@
+// Compiler.h - what the pieces of the layout compiler share.
+//
+// The compile context, the speculative-parse state, scopes, expression records,
+// and the operations one compiler file offers the others: token primitives and
+// error recording (Parser.cpp), emitting (Instructions.cpp), expressions
+// (Expressions.cpp), types and categories (Types.cpp), member declarations
+// (Members.cpp), enumerations (Enums.cpp) and quoted literals (Literals.cpp).
+// Not part of the public interface.
+#pragma once
+
+#include <initializer_list>
+
+#include "Vellum.h"
+
+// ---------------------------------------------------------------------------
+// Context
+// ---------------------------------------------------------------------------
+enum VL_ScopeType : uint32_t {
+    VL_ScopeType_None = 0,
+    VL_ScopeType_Struct = 1,
+    VL_ScopeType_If = 2,
+    VL_ScopeType_ElseIf = 3,
+    VL_ScopeType_Else = 4,
+    VL_ScopeType_For = 5,
+    VL_ScopeType_While = 6,
+    VL_ScopeType_Do = 7,
+};
+
+struct VLScope {
+    uint32_t type;  // VL_ScopeType
+    VLScope* next;  // the enclosing scope
+    VLInstruction* conditionalGoto;  // If, ElseIf, For, While
+    VLInstruction* exitGoto;         // If, ElseIf
+    uint32_t savedSlotCount;         // For
+    uint32_t loopStart;              // For, While, Do
+    VLToken* increment;              // For: first token of the increment clause, or null
+};
+
+struct VLSpeculativeParse {
+    VLToken* firstToken;
+    VLEnum* savedEnums;
+    int32_t matched;
+    uint32_t tokenCount;
+    VLError error;
+    uint32_t bestTokenCount;
+    VLError bestError;
+};
+
+struct VLContext {
+    VLToken* token;  // next token to consume; null at the end
+    VLProgram output;
+    VLTypeDefinition* typeDefinitionBeingParsed;
+    uint32_t defaultBigEndian;
+    uint32_t categoryEntryCount;
+    VLCategory* categories;  // creation order
+    uint32_t stackIndex;
+    uint32_t stacks[2];
+    VLSpeculativeParse speculativeParse;
+    VLScope* scopes;      // innermost first
+    VLScope* freeScopes;
+    VLArena* arena;
+    // Slot numbering. In the first compilation the level-0 counter grows across
+    // the whole file. If a slot number of 64 or more is handed out there,
+    // slotOverflow is set and the file is compiled again with slotsPerBody set:
+    // the counter then starts afresh at each struct body, and a slot number of
+    // 64 or more is a compile error.
+    uint32_t slotsPerBody;
+    uint32_t slotOverflow;
+    uint32_t savedTopLevelSlots;  // slotsPerBody: the level-0 counter outside the open body
+};
+
+// ---------------------------------------------------------------------------
+// Token primitives and error recording (Parser.cpp). Each does nothing and
+// returns its negative value once VLIsStopped is true.
+// ---------------------------------------------------------------------------
+bool VLIsStopped(const VLContext* ctx);
+void VLConsume(VLContext* ctx);  // token = token->next, tokenCount + 1
+uint32_t VLExpectKeyword(VLContext* ctx, std::initializer_list<const char*> words);  // 1-based index or 0
+uint32_t VLExpectPunctuation(VLContext* ctx, std::initializer_list<uint32_t> codes);  // the code or 0
+uint32_t VLAcceptPunctuation(VLContext* ctx, uint32_t code);
+VLString VLExpectIdentifier(VLContext* ctx);  // length 0 when absent
+VLString VLAcceptIdentifier(VLContext* ctx);
+int VLAcceptWord(VLContext* ctx, const char* word);
+bool VLIsPunctuation(const VLToken* token, uint32_t code);
+bool VLTokenIs(const VLToken* token, const char* word);  // token text equals word
+// Errors: token null means the current token (itself null at the end of the list).
+void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void VLRecordError(VLContext* ctx, VLToken* token, const char* message);
+void VLBeginAttempt(VLContext* ctx);
+void VLEndAttempt(VLContext* ctx);
+
+// Slots. VLNewSlot hands out Local depth 0, number stacks[stackIndex] + 2.
+VLLocation VLNewSlot(VLContext* ctx);
+uint32_t VLSlotCounter(const VLContext* ctx);             // stacks[stackIndex]
+void VLSetSlotCounter(VLContext* ctx, uint32_t counter);  // stacks[stackIndex] = counter
+VLLocation VLLocal(uint32_t depth, uint32_t index);
+VLLocation VLGlobal(uint32_t depth, uint32_t index);
+VLLocation VLCursorLocation();  // g(1), the current data address
+
+VLString VLCopyString(VLContext* ctx, VLString text);  // arena copy
+
+// ---------------------------------------------------------------------------
+// Emitting (Instructions.cpp). The only code that appends to the list.
+// ---------------------------------------------------------------------------
+VLInstruction* VLAppendInstruction(VLContext* ctx, const VLInstruction* instruction);
+VLInstruction* VLEmit(VLContext* ctx, int32_t type);
+VLInstruction* VLEmitGoto(VLContext* ctx, uint32_t target);
+VLInstruction* VLEmitConditionalGoto(VLContext* ctx, VLLocation condition, uint32_t target);
+VLInstruction* VLEmitLoadConstant(VLContext* ctx, VLLocation destination, uint64_t value);
+VLInstruction* VLEmitUnary(VLContext* ctx, int32_t type, VLLocation destination, VLLocation operand);
+VLInstruction* VLEmitBinary(VLContext* ctx, int32_t type, VLLocation destination, VLLocation left,
+                            VLLocation right);
+// The number a jump must name so that execution continues with the next
+// instruction appended: jumps continue after their target, so this is the
+// number of the last instruction appended (totalCount - 1).
+uint32_t VLContinueAfterLast(const VLContext* ctx);
+
+// ---------------------------------------------------------------------------
+// Expressions (Expressions.cpp)
+// ---------------------------------------------------------------------------
+enum VL_OperatorValueType : uint32_t {
+    VL_OperatorValueType_None = 0,
+    VL_OperatorValueType_Symbol = 1,
+    VL_OperatorValueType_Constant = 2,
+};
+
+struct VLOperatorValue {
+    uint32_t type;  // VL_OperatorValueType
+    union {
+        int64_t constant;
+        VLLocation location;
+    };
+};
+
+struct VLUnaryOperatorEntry {
+    VLUnaryOperatorEntry* next;
+    uint32_t op;
+    uint32_t precedence;
+};
+
+struct VLExpressionTerm {
+    VLExpressionTerm* next;
+    VLExpressionTerm* prev;
+    VLUnaryOperatorEntry* unaryOperators;  // head: the operator nearest the operand
+    struct {
+        uint32_t op;
+        uint32_t precedence;
+    } binaryOperator;
+    VLOperatorValue value;
+};
+
+struct VLExpression {
+    VLExpressionTerm termsSentinel;
+    uint32_t nesting;  // 11 per open parenthesis
+};
+
+// Status starts at 0; 1 after a division or modulo by zero (result 0).
+int64_t VLFoldBinary(uint32_t* status, int64_t left, uint32_t op, int64_t right);
+VLOperatorValue VLApplyBinaryOperator(VLContext* ctx, VLOperatorValue left, uint32_t op,
+                                      VLOperatorValue right);
+VLExpression* VLStartExpression(VLContext* ctx);
+void VLParseExpressionTerms(VLContext* ctx, VLExpression* expression);
+bool VLPushOperator(VLContext* ctx, VLExpression* expression, uint32_t op);
+VLOperatorValue VLReduceExpression(VLContext* ctx, VLExpression* expression);
+void VLEvaluateInto(VLContext* ctx, VLExpression* expression, VLLocation destination);
+VLLocation VLCompileExpressionInto(VLContext* ctx, VLLocation destination);
+int64_t VLParseConstantExpression(VLContext* ctx);
+bool VLParseOperand(VLContext* ctx, VLLocation* location);
+bool VLParseConstant(VLContext* ctx, int64_t* value);
+
+// ---------------------------------------------------------------------------
+// Types and categories (Types.cpp)
+// ---------------------------------------------------------------------------
+struct VLTypeInstance {
+    VLInstruction* pushFrame;  // null when the reference did not resolve
+    VLTypeReference reference;
+};
+
+VLTypeDefinition* VLParseStructHeader(VLContext* ctx);
+VLTypeDefinition* VLFindType(const VLContext* ctx, VLString name);
+VLTypeReference VLParseTypeReference(VLContext* ctx);
+VLCategory* VLFindCategory(VLContext* ctx, VLString name);  // reports when absent
+VLTypeInstance VLParseTypeInstance(VLContext* ctx);
+VLInstruction* VLEmitPushFrame(VLContext* ctx, const VLTypeReference* reference);
+void VLEmitTypeCall(VLContext* ctx, const VLTypeReference* reference);
+VLLocalVariable* VLFindLocalVariable(VLLocalVariable* list, VLString name);
+void VLCloseStructBody(VLContext* ctx, VLTypeDefinition* type);  // patches pending member counts
+void VLBuildCategoryTable(VLContext* ctx);
+
+// ---------------------------------------------------------------------------
+// Member declarations and typedefs (Members.cpp)
+// ---------------------------------------------------------------------------
+struct VLPlacement {
+    uint32_t external;
+    VLToken* first;          // placement range, null without a placement
+    VLToken* last;
+    VLLocation savedCursor;  // external: slot holding the cursor before the placement
+};
+
+void VLParseMemberDeclaration(VLContext* ctx);
+VLPlacement VLParsePlacement(VLContext* ctx, bool allowSavedCursor);
+VLPrimitiveSpec VLParsePrimitiveSpec(VLContext* ctx, VLLocation size);
+VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placement, VLLocation size,
+                                     uint32_t savedSlotCount, const VLPrimitiveSpec* spec,
+                                     VLString name, VLEnum* enumeration);
+VLTypedef* VLFindTypedef(const VLContext* ctx, VLString name);
+
+// ---------------------------------------------------------------------------
+// Enumerations (Enums.cpp)
+// ---------------------------------------------------------------------------
+void VLParseEnum(VLContext* ctx);
+bool VLParseEnumValue(VLContext* ctx, int64_t* value);
+VLEnum* VLFindEnum(const VLContext* ctx, VLString name);
+
+// ---------------------------------------------------------------------------
+// Quoted literals as integers (Literals.cpp)
+// ---------------------------------------------------------------------------
+struct VLStringIntegerResult {
+    uint32_t valid;
+    uint64_t value;
+};
+VLStringIntegerResult VLStringToInteger(VLContext* ctx, const VLToken* token);
+bool VLAcceptConstant(VLContext* ctx, int64_t* value);

@@ -1,0 +1,567 @@
+// Vellum.h - the layout language: tokens, the compiled program, the runtime.
+//
+// This is the one public header of the core. It declares the records that the
+// scanner, the compiler and the runtime hand to each other and to the
+// command-line front end, and the entry operations VLTokenize, VLCompile and
+// VLRuntimeStep. Everything is plain records and free functions; failures are
+// values (an error record, result flags), never exceptions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Assertions: internal invariants. A failed assertion is a defect of Vellum,
+// never a report about the user's layout or data.
+// ---------------------------------------------------------------------------
+[[noreturn]] void VLAssertFailed(const char* expression, const char* file, int line);
+#define VL_ASSERT(expression) \
+    ((expression) ? (void)0 : VLAssertFailed(#expression, __FILE__, __LINE__))
+
+// ---------------------------------------------------------------------------
+// Arena: bump allocation of records that live as long as their owner (the
+// token list, the compiled program, one runtime). Memory is zeroed. Releasing
+// an arena frees every record it handed out at once.
+// ---------------------------------------------------------------------------
+struct VLArenaBlock;
+struct VLArena {
+    VLArenaBlock* blocks;   // newest block first
+    char* cursor;           // next free byte of the newest block
+    char* limit;            // end of the newest block
+    uint64_t totalBytes;    // bytes of all blocks, for statistics
+};
+void* VLArenaAlloc(VLArena* arena, size_t size);  // zeroed, 16-byte aligned; never null
+void VLArenaRelease(VLArena* arena);              // frees all blocks; the arena is empty again
+template <class T> T* VLArenaNew(VLArena* arena, size_t count = 1) {
+    return static_cast<T*>(VLArenaAlloc(arena, sizeof(T) * count));
+}
+
+// ---------------------------------------------------------------------------
+// Text references.
+// ---------------------------------------------------------------------------
+struct VLString {
+    uint32_t length;
+    const char* chars;  // no terminating NUL
+};
+bool VLStringEquals(VLString a, VLString b);        // same length, same bytes
+bool VLStringEqualsText(VLString a, const char* text);
+
+// Packs up to four characters into a punctuation or operator code, the first
+// character in the lowest byte: VLCode("<=") == '<' + 256 * '='.
+constexpr uint32_t VLCode(const char* text) {
+    uint32_t code = 0;
+    for (int i = 0; i < 4 && text[i]; ++i) code |= uint32_t(uint8_t(text[i])) << (8 * i);
+    return code;
+}
+
+// ---------------------------------------------------------------------------
+// Scanner and tokens
+// ---------------------------------------------------------------------------
+struct VLToken;
+
+struct VLScanPosition {
+    const char* cursor;   // current character
+    uint32_t offset;      // bytes consumed from the start of the text
+    uint32_t line;        // from 0
+    uint32_t column;      // display column from 0, tab stops every 8
+    uint32_t byteColumn;  // bytes since the start of the line
+};
+
+struct VLLine {
+    VLLine* next;
+    VLScanPosition start;  // first character of the line
+    VLToken* token;        // the scanner's current token when the break was crossed
+};
+
+enum VLTokenType : int32_t {
+    VLTokenType_Invalid = 0,
+    VLTokenType_Identifier = 1,
+    VLTokenType_String = 2,
+    VLTokenType_Number = 3,
+    VLTokenType_Punctuation = 4,
+};
+
+enum VLNumberBase : uint32_t {
+    VLNumberBase_None = 0,
+    VLNumberBase_Binary = 1,
+    VLNumberBase_Octal = 2,
+    VLNumberBase_Decimal = 3,
+    VLNumberBase_Hex = 4,
+};
+
+struct VLToken {
+    VLTokenType type;
+    VLScanPosition start;  // first character
+    VLScanPosition end;    // last character (inclusive)
+    VLToken* next;         // following token in text order, invalid ones included
+    struct {
+        uint8_t quote;
+        uint32_t length;           // content bytes between the quotes
+        const char* contentFirst;
+        const char* contentLast;
+    } string;
+    struct {
+        uint32_t base;   // VLNumberBase
+        uint64_t value;
+    } number;
+    struct {
+        uint32_t code;
+        VLToken* match;      // the paired bracket, or null
+        VLToken* enclosing;  // the bracket open before this one (scanning only)
+    } punctuation;
+    struct {
+        VLToken* nextInvalid;
+    } invalid;
+};
+
+// Text of a token: from start.cursor through end.cursor.
+VLString VLTokenText(const VLToken* token);
+
+enum VLEolType : uint32_t {
+    VLEolType_None = 0,
+    VLEolType_LF = 1,
+    VLEolType_CRLF = 2,
+    VLEolType_CR = 3,
+    VLEolType_LFCR = 4,
+};
+
+struct VLScanner {
+    VLScanPosition position;
+    char current;             // character at position.cursor (NUL at the end)
+    VLToken* currentToken;
+    uint32_t lineCount;
+    VLLine** linesTail;       // where the next line record goes; null for look-ahead copies
+    uint32_t eolCounts[4];    // LF, CR LF, CR, LF CR
+    VLArena* arena;
+};
+
+struct VLScanResult {
+    VLToken* tokens;
+    VLToken* invalidTokens;
+    uint32_t eolType;  // VLEolType
+    uint32_t lineCount;
+    VLLine firstLine;
+};
+
+// Tokenizes a NUL-terminated text. Tokens and line records come from the arena.
+VLScanResult VLTokenize(const char* text, VLArena* arena);
+bool VLHasReachedEnd(const VLScanner* scanner);
+void VLAdvance(VLScanner* scanner);
+void VLPeek(const VLScanner* scanner, uint32_t count, char* buffer);
+void VLSkipBlanks(VLScanner* scanner);
+uint32_t VLOperatorCode(const VLToken* token);
+
+// Number literals (binary, octal, decimal, hexadecimal, with ' separators).
+struct VLNumberResult {
+    uint32_t base;  // VLNumberBase; 0 = not a number
+    uint64_t value;
+};
+VLNumberResult VLScanNumber(VLScanner* scanner);
+
+// ---------------------------------------------------------------------------
+// Instructions
+// ---------------------------------------------------------------------------
+enum VLLocationKind : int32_t {
+    VLLocationKind_None = 0,
+    VLLocationKind_Local = 1,
+    VLLocationKind_Global = 2,
+};
+
+struct VLLocation {
+    int32_t kind;    // VLLocationKind
+    uint32_t depth;
+    uint32_t index;
+};
+
+enum { VLFrameSlotCount = 64, VLMaxPathSteps = 16, VLMaxParameters = 16, VLMaxNesting = 16 };
+
+enum VLInstructionType : int32_t {
+    VLInstructionType_Invalid = 0,            // no effect
+    VLInstructionType_LoadConstant = 1,       // D = value
+    VLInstructionType_Negate = 2,             // D = -operand
+    VLInstructionType_LogicalNot = 3,         // D = operand == 0
+    VLInstructionType_BitwiseNot = 4,         // D = ~operand
+    VLInstructionType_Abs = 5,                // D = |operand|
+    VLInstructionType_Copy = 6,               // D = operand
+    VLInstructionType_Add = 7,                // D = left + right
+    VLInstructionType_Subtract = 8,           // D = left - right
+    VLInstructionType_Multiply = 9,           // D = left * right
+    VLInstructionType_Divide = 10,            // D = left / right
+    VLInstructionType_Modulo = 11,            // D = left % right
+    VLInstructionType_Less = 12,              // D = left < right
+    VLInstructionType_LessEqual = 13,         // D = left <= right
+    VLInstructionType_Equal = 14,             // D = left == right
+    VLInstructionType_Greater = 15,           // D = left > right
+    VLInstructionType_GreaterEqual = 16,      // D = left >= right
+    VLInstructionType_NotEqual = 17,          // D = left != right
+    VLInstructionType_ShiftLeft = 18,         // D = left << (right & 63)
+    VLInstructionType_ShiftRight = 19,        // D = left >> (right & 63), arithmetic
+    VLInstructionType_BitwiseAnd = 20,        // D = left & right
+    VLInstructionType_BitwiseOr = 21,         // D = left | right
+    VLInstructionType_BitwiseXor = 22,        // D = left ^ right
+    VLInstructionType_LogicalAnd = 23,        // D = left && right
+    VLInstructionType_LogicalOr = 24,         // D = left || right
+    VLInstructionType_PushFrame = 25,         // member record of a struct instance, new frame
+    VLInstructionType_PopFrame = 26,          // drop the innermost frame
+    VLInstructionType_StartStructDefinition = 27,  // reached in sequence: skip the body
+    VLInstructionType_EndStructDefinition = 28,    // return through slot 0
+    VLInstructionType_SetArrayIndex = 29,     // element number for the members declared next
+    VLInstructionType_ScalarMemberU = 30,     // read an unsigned scalar
+    VLInstructionType_ScalarMemberS = 31,     // read a signed scalar
+    VLInstructionType_ScalarMemberF = 32,     // read the bits of a float
+    VLInstructionType_ValueOfMember = 33,     // D = value of a member found by path
+    VLInstructionType_Goto = 34,              // jump, conditional when condition is set
+    VLInstructionType_SizeOfFile = 35,        // D = size of the data
+    VLInstructionType_HideMembers = 36,       // hidden-members counter + 1
+    VLInstructionType_ShowMembers = 37,       // hidden-members counter - 1
+    VLInstructionType_FetchStartOfType = 38,  // D = start instruction of (category, key)
+    VLInstructionType_FetchMemberCountOfType = 39,  // D = member count of (category, key)
+    VLInstructionType_FetchTypeIndex = 40,    // D = type index of (category, key)
+    VLInstructionType_HasType = 41,           // D = 1 if (category, key) is registered
+    VLInstructionType_Assert = 42,            // report when condition is 0
+    VLInstructionType_Print = 43,             // the front end prints message and value
+    VLInstructionType_Breakpoint = 44,        // no effect
+
+    VLInstructionType_FirstUnary = 2,
+    VLInstructionType_LastUnary = 6,
+    VLInstructionType_FirstBinary = 7,
+    VLInstructionType_LastBinary = 24,
+    VLInstructionType_Count = 45,
+};
+
+struct VLEnum;
+struct VLTypeDefinition;
+
+struct VLPathStep {
+    uint32_t memberIndex;   // appearance number of a member within the current record
+    VLLocation arrayIndex;  // element number within that member
+};
+
+struct VLInstruction {
+    int32_t type;            // VLInstructionType
+    VLLocation destination;
+    uint32_t index;          // number in the list
+    uint64_t indexWidth;     // widest array index printed (written by the display)
+    union {
+        struct { uint64_t value; } constant;
+        struct { VLLocation operand; } unary;
+        struct { VLLocation left; VLLocation right; } binary;
+        struct {
+            VLLocation typeIndex;    // None: the frame has no member record
+            VLString name;           // empty for the layout root
+            VLLocation arrayCount;   // None: not an array
+            uint32_t memberIndex;
+            VLLocation memberCount;
+            uint32_t detached;       // 1: the record belongs to no member array (sizeof)
+        } pushFrame;
+        struct {
+            VLString name;
+            uint32_t endIndex;
+        } structDefinition;
+        struct { VLLocation value; } arrayIndex;
+        struct {
+            VLToken* placementFirst;
+            VLToken* placementLast;
+            VLToken* sizeFirst;
+            VLToken* sizeEnd;
+            VLString name;
+            uint32_t appearIndex;
+            VLLocation address;
+            VLLocation size;
+            VLEnum* enumeration;
+            uint32_t flags;          // VLMemberFlags
+            VLLocation arrayCount;   // None: not an array
+        } scalarExport;
+        struct {
+            uint32_t pathCount;
+            VLPathStep path[VLMaxPathSteps];
+            VLToken* first;          // first token of the path, for reports
+            VLToken* end;            // token after the path
+        } fetch;
+        struct {
+            VLLocation target;       // None: use targetIndex
+            uint32_t targetIndex;
+            VLLocation condition;    // None: unconditional
+        } jump;
+        struct {
+            uint32_t categoryIndex;
+            VLLocation key;
+        } typeLookup;
+        struct {
+            VLLocation condition;
+            VLToken* token;          // the assert keyword
+        } assertion;
+        struct {
+            VLString message;
+            VLLocation value;        // None: text only
+        } print;
+    };
+};
+
+enum { VLInstructionChunkCapacity = 256 };
+
+struct VLInstructionChunk {
+    VLInstructionChunk* next;
+    uint32_t count;
+    VLInstruction items[VLInstructionChunkCapacity];
+};
+
+struct VLInstructionList {
+    uint32_t totalCount;
+    VLInstructionChunk* first;
+    VLInstructionChunk* last;
+};
+
+// A place in the instruction list; the end when chunk is null or place >= chunk->count.
+struct VLInstructionPosition {
+    VLInstructionChunk* chunk;
+    uint32_t place;
+};
+
+VLInstructionPosition VLInstructionAt(const VLInstructionList* list, uint32_t number);
+VLInstruction* VLInstructionPointer(const VLInstructionList* list, uint32_t number);
+
+// Operator semantics shared by compile-time folding and the runtime. Values are
+// computed on unsigned 64-bit numbers and converted back, so nothing overflows.
+int64_t VLEvaluateUnary(int32_t kind, int64_t operand);              // kinds 2..6
+int64_t VLEvaluateBinary(int32_t kind, int64_t left, int64_t right);  // kinds 7..24
+int32_t VLUnaryKindOfOperator(uint32_t code);   // 0 when the code is no prefix operator
+int32_t VLBinaryKindOfOperator(uint32_t code);  // 0 when the code is no binary operator
+
+// ---------------------------------------------------------------------------
+// Types, members, enumerations, typedefs
+// ---------------------------------------------------------------------------
+enum VLDisplayType : uint32_t {
+    VLDisplayType_Decimal = 0,
+    VLDisplayType_Binary = 1,
+    VLDisplayType_Octal = 2,
+    VLDisplayType_Hex = 3,
+    VLDisplayType_String = 4,
+};
+enum VLMemberFlag : uint32_t {
+    VLMemberFlag_Raw = 0x100,
+    VLMemberFlag_BigEndian = 0x1000,
+};
+inline uint32_t VLDisplayTypeOf(uint32_t flags) {
+    return flags & ~uint32_t(VLMemberFlag_Raw | VLMemberFlag_BigEndian);
+}
+
+struct VLLocalVariable {
+    VLLocalVariable* next;
+    VLString name;
+    VLLocation location;
+};
+
+enum VLTypeReferenceKind : uint32_t {
+    VLTypeReference_None = 0,
+    VLTypeReference_Type = 1,
+    VLTypeReference_Category = 2,
+};
+
+struct VLTypeReference {
+    uint32_t kind;               // VLTypeReferenceKind
+    VLTypeDefinition* type;      // kind Type
+    VLString categoryName;       // kind Category: the identifier as written
+    const char* categoryNameLast;
+    VLLocation selector;         // kind Category: slot holding the key
+};
+
+struct VLMember {
+    VLMember* next;
+    VLString name;
+    uint32_t appearIndex;
+    uint32_t isNested;
+    VLTypeReference typeReference;
+};
+
+struct VLInstructionRef {
+    VLInstructionRef* next;
+    VLInstruction* instruction;
+};
+
+struct VLTypeDefinition {
+    VLTypeDefinition* next;          // next in the same hash bucket
+    VLLocalVariable* locals;         // newest first
+    VLMember* members;               // newest first
+    VLString name;
+    uint32_t memberCount;
+    uint32_t index;
+    VLInstruction* startInstruction;
+    uint32_t parameterCount;
+    VLString parameters[VLMaxParameters];
+    // Load-constants of this type's member count emitted while its own body was
+    // still open; they are patched with the final count when the body closes.
+    VLInstructionRef* pendingMemberCounts;
+};
+
+enum { VLTypeChunkCapacity = 64 };
+
+struct VLTypeChunk {
+    VLTypeChunk* next;
+    uint32_t count;
+    VLTypeDefinition items[VLTypeChunkCapacity];
+};
+
+struct VLTypeList {
+    uint32_t totalCount;
+    VLTypeChunk* first;
+    VLTypeChunk* last;
+};
+
+VLTypeDefinition* VLTypeAt(const VLTypeList* list, uint32_t index);  // null when out of range
+
+struct VLCategoryItem {
+    VLCategoryItem* next;
+    VLTypeDefinition* type;
+    int64_t key;
+};
+
+struct VLCategory {
+    VLCategory* next;
+    uint32_t index;
+    VLString name;
+    uint32_t parameterCount;
+    VLCategoryItem* items;  // newest first
+};
+
+struct VLCategoryEntry {
+    uint32_t categoryIndex;
+    int64_t key;
+    VLTypeDefinition* type;
+};
+
+struct VLPrimitiveSpec {
+    uint32_t type;    // VLInstructionType_ScalarMemberU, S or F
+    uint32_t flags;   // VLMemberFlags
+    uint32_t hidden;
+    VLToken* sizeFirst;
+    VLToken* sizeEnd;
+};
+
+struct VLTypedef {
+    VLTypedef* next;
+    VLString name;
+    VLPrimitiveSpec spec;
+    VLLocation size;  // global slot holding the size
+};
+
+struct VLEnumValue {
+    VLEnumValue* next;
+    VLString name;
+    int64_t value;
+};
+
+struct VLEnum {
+    VLEnum* next;
+    uint32_t anonymous;
+    VLString name;
+    VLEnumValue* values;  // declaration order
+};
+
+// ---------------------------------------------------------------------------
+// The compiled program
+// ---------------------------------------------------------------------------
+struct VLError {
+    VLToken* token;       // null: at the end of the token list
+    uint64_t length;
+    const char* message;  // null: no error
+};
+inline bool VLErrorIsValid(const VLError* error) { return error->message != nullptr; }
+
+struct VLProgram {
+    uint32_t categoryEntryCount;
+    VLCategoryEntry* categoryEntries;
+    VLInstructionList instructions;
+    uint32_t typeCount;
+    VLTypeList types;
+    VLTypeDefinition* typeBuckets[256];
+    VLEnum* enums;        // newest first
+    VLTypedef* typedefs;  // newest first
+    VLError error;
+    VLArena* arena;       // owns every record of the program
+};
+
+// Compiles a token list. Every record of the program comes from the arena.
+VLProgram VLCompile(VLToken* firstToken, VLArena* arena);
+
+uint32_t VLHashName(uint32_t length, const char* chars);
+
+// ---------------------------------------------------------------------------
+// Runtime
+// ---------------------------------------------------------------------------
+struct VLRuntimeFrame {
+    VLRuntimeFrame* parent;
+    int64_t slots[VLFrameSlotCount];
+};
+
+enum VLRuntimeMemberFlag : uint32_t {
+    VLRuntimeMemberFlag_IsNested = 1,
+    VLRuntimeMemberFlag_IsSet = 2,
+};
+
+struct VLRuntimeMember;
+
+struct VLRuntimeMemberArray {
+    uint32_t arrayCount;         // number of elements; 0 = not read yet
+    uint32_t capacity;           // element records allocated so far (grows as elements are reached)
+    VLRuntimeMember* elements;
+};
+
+struct VLRuntimeMember {
+    VLRuntimeMember* parent;  // struct instances: the enclosing instance
+    uint32_t flags;           // VLRuntimeMemberFlag
+    union {
+        struct {
+            uint32_t memberCount;
+            VLRuntimeMemberArray* members;
+        } nestedType;
+        uint64_t value;
+    };
+};
+
+enum VLRuntimeResultFlag : uint32_t {
+    VLRuntimeResultFlag_AssertionFailed = 0x01,
+    VLRuntimeResultFlag_InvalidAddress = 0x02,
+    VLRuntimeResultFlag_InvalidSize = 0x04,
+    VLRuntimeResultFlag_IndexOutOfRange = 0x08,
+    VLRuntimeResultFlag_InvalidArrayCount = 0x10,
+    VLRuntimeResultFlag_UnknownType = 0x20,       // no type registered under (category, key)
+    VLRuntimeResultFlag_NestingTooDeep = 0x40,    // more struct levels than arrayIndices holds
+    VLRuntimeResultFlag_ElementOutOfRange = 0x80, // element number not below the array's count
+};
+
+struct VLRuntimeResult {
+    VLInstruction* instruction;  // null when the program had already ended
+    uint32_t flags;
+    int64_t address;   // InvalidAddress: the rejected address
+    int64_t size;      // InvalidSize: the rejected size
+    int64_t count;     // InvalidArrayCount: the rejected count; UnknownType: the key
+    int64_t element;   // IndexOutOfRange, ElementOutOfRange: the element number
+    uint32_t elementCount;  // IndexOutOfRange, ElementOutOfRange: elements that exist
+    uint32_t pathStep;      // IndexOutOfRange: the failing step (from 0)
+};
+
+struct VLRuntime {
+    uint32_t stackCount;
+    VLRuntimeFrame* frames;
+    VLRuntimeFrame* freeFrames;
+    const VLTypeList* types;
+    uint32_t categoryEntryCount;
+    const VLCategoryEntry* categoryEntries;
+    const VLInstructionList* instructions;
+    VLInstructionPosition position;
+    uint32_t arrayIndices[VLMaxNesting];
+    int32_t membersHidden;
+    VLRuntimeMember* currentMember;
+    uint64_t dataSize;
+    const uint8_t* data;
+    int64_t scratch;   // the cell that kind-None locations denote
+    VLArena* arena;    // frames and member records of this run
+};
+
+// A fresh runtime over a compiled program and the data; records come from the arena.
+void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* data,
+                   uint64_t dataSize, VLArena* arena);
+bool VLRuntimeHasEnded(const VLRuntime* runtime);
+VLRuntimeResult VLRuntimeStep(VLRuntime* runtime);
+int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location);

@@ -1,0 +1,2 @@
+// TestSupport.cpp - helpers shared by the unit tests (see TestSupport.h).
+#include "TestSupport.h"

@@ -1,0 +1,3 @@
+// TestSupport.h - helpers shared by the unit tests.
+#pragma once
+#include "CommandLine.h"
