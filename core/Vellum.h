@@ -557,6 +557,7 @@ struct VLRuntime {
     const uint8_t* data;
     int64_t scratch;   // the cell that kind-None locations denote
     VLArena* arena;    // frames and member records of this run
+    VLRuntimeFrame* globalFrame;  // the outermost frame (never popped), for Global depth 0
 };
 
 // A fresh runtime over a compiled program and the data; records come from the arena.
