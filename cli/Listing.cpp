@@ -1,6 +1,242 @@
-// Placeholder: replaced by the real implementation.
-#include <cstdarg>
+// Listing.cpp - the text of one instruction, as the -debug listing and trace
+// print it. One table, indexed by instruction type, gives each type its shape
+// (which operands it shows, in what order) and its words; a small printer per
+// shape writes the line. Given a runtime, operands also show their values.
 #include "CommandLine.h"
 
-void VLPrintOperand(VLWriter* out, VLLocation location, VLRuntime* runtime) { VL_ASSERT(!"not built yet"); }
-void VLPrintInstruction(VLWriter* out, const VLInstruction* instruction, uint32_t indent, VLRuntime* runtime) { VL_ASSERT(!"not built yet"); }
+enum VLListingShape : uint8_t {
+    VLListingShape_Text,          // the words alone
+    VLListingShape_Constant,      // D <- value
+    VLListingShape_Unary,         // D, words, operand, suffix
+    VLListingShape_Binary,        // D <- left, words, right
+    VLListingShape_BinaryValued,  // as Binary, the destination shown as an operand
+    VLListingShape_PushFrame,     // push-frame[count]
+    VLListingShape_StructStart,   // words and the struct's name
+    VLListingShape_ArrayIndex,    // words and a location without value
+    VLListingShape_Scalar,        // words(address, size) name[count]
+    VLListingShape_Fetch,         // D <- value-of-member[step]...
+    VLListingShape_Jump,          // goto / conditional-goto
+    VLListingShape_Destination,   // D <- words
+    VLListingShape_TypeLookup,    // D <- words category [key]
+    VLListingShape_Assert,        // assert(condition)
+    VLListingShape_Print,         // print(message value)
+};
+
+struct VLListingEntry {
+    VLListingShape shape;
+    const char* words;
+    const char* suffix;
+};
+
+static const VLListingEntry VLListingTable[] = {
+    {VLListingShape_Text, "INVALID INSTRUCTION", ""},               // 0
+    {VLListingShape_Constant, " <- ", ""},                          // 1
+    {VLListingShape_Unary, " <- -", ""},                            // 2
+    {VLListingShape_Unary, " <- !", ""},                            // 3
+    {VLListingShape_Unary, " <- ~", ""},                            // 4
+    {VLListingShape_Unary, " <- abs(", ")"},                        // 5
+    {VLListingShape_Unary, " <- ", ""},                             // 6
+    {VLListingShape_Binary, " + ", ""},                             // 7
+    {VLListingShape_Binary, " - ", ""},                             // 8
+    {VLListingShape_Binary, " * ", ""},                             // 9
+    {VLListingShape_Binary, " / ", ""},                             // 10
+    {VLListingShape_Binary, " % ", ""},                             // 11
+    {VLListingShape_Binary, " < ", ""},                             // 12
+    {VLListingShape_Binary, " <= ", ""},                            // 13
+    {VLListingShape_Binary, " == ", ""},                            // 14
+    {VLListingShape_Binary, " > ", ""},                             // 15
+    {VLListingShape_Binary, " >= ", ""},                            // 16
+    {VLListingShape_Binary, " != ", ""},                            // 17
+    {VLListingShape_Binary, " << ", ""},                            // 18
+    {VLListingShape_Binary, " >> ", ""},                            // 19
+    {VLListingShape_Binary, " & ", ""},                             // 20
+    {VLListingShape_Binary, " | ", ""},                             // 21
+    {VLListingShape_Binary, " ^ ", ""},                             // 22
+    {VLListingShape_Binary, " && ", ""},                            // 23
+    {VLListingShape_BinaryValued, " || ", ""},                      // 24
+    {VLListingShape_PushFrame, "push-frame", ""},                   // 25
+    {VLListingShape_Text, "pop-frame", ""},                         // 26
+    {VLListingShape_StructStart, "start struct-definition ", ""},   // 27
+    {VLListingShape_Text, "end struct-definition", ""},             // 28
+    {VLListingShape_ArrayIndex, "index-", ""},                      // 29
+    {VLListingShape_Scalar, "scalar-member-u(", ""},                // 30
+    {VLListingShape_Scalar, "scalar-member-s(", ""},                // 31
+    {VLListingShape_Scalar, "scalar-member-f(", ""},                // 32
+    {VLListingShape_Fetch, "value-of-member", ""},                  // 33
+    {VLListingShape_Jump, "", ""},                                  // 34
+    {VLListingShape_Destination, "size-of-file", ""},               // 35
+    {VLListingShape_Text, "hide-members", ""},                      // 36
+    {VLListingShape_Text, "show-members", ""},                      // 37
+    {VLListingShape_TypeLookup, "fetch-start-of-type", ""},         // 38
+    {VLListingShape_TypeLookup, "fetch-member-count-of-type", ""},  // 39
+    {VLListingShape_TypeLookup, "fetch-type-index", ""},            // 40
+    {VLListingShape_TypeLookup, "has-type", ""},                    // 41
+    {VLListingShape_Assert, "assert(", ")"},                        // 42
+    {VLListingShape_Print, "print(", ")"},                          // 43
+    {VLListingShape_Text, "breakpoint", ""},                        // 44
+};
+static_assert(sizeof VLListingTable / sizeof VLListingTable[0] == VLInstructionType_Count,
+              "one listing entry per instruction type");
+
+// The location's own text, never with a value; unknown kinds print nothing.
+static void VLWriteLocationText(VLWriter* out, VLLocation location) {
+    switch (location.kind) {
+    case VLLocationKind_None:
+        VLWritef(out, "?\?\?(%u)", location.index);
+        break;
+    case VLLocationKind_Local:
+        if (location.depth == 0)
+            VLWritef(out, "l(%u)", location.index);
+        else
+            VLWritef(out, "-%u(%u)", location.depth, location.index);
+        break;
+    case VLLocationKind_Global:
+        if (location.depth == 0)
+            VLWritef(out, "g(%u)", location.index);
+        else
+            VLWritef(out, "%u(%u)", location.depth, location.index);
+        break;
+    default:
+        break;
+    }
+}
+
+void VLPrintOperand(VLWriter* out, VLLocation location, VLRuntime* runtime) {
+    VLWriteLocationText(out, location);
+    if (runtime)
+        VLWritef(out, "=0x%llx",
+                 static_cast<unsigned long long>(*VLResolveLocation(runtime, location)));
+}
+
+static void VLWriteString(VLWriter* out, VLString text) { VLWrite(out, text.chars, text.length); }
+
+// "D <- ", the destination without its value.
+static void VLWriteAssignment(VLWriter* out, const VLInstruction* instruction) {
+    VLWriteLocationText(out, instruction->destination);
+    VLWriteText(out, " <- ");
+}
+
+// "[N]" when the member is an array.
+static void VLWriteArrayCount(VLWriter* out, VLLocation arrayCount, VLRuntime* runtime) {
+    if (arrayCount.kind == VLLocationKind_None) return;
+    VLWriteChar(out, '[');
+    VLPrintOperand(out, arrayCount, runtime);
+    VLWriteChar(out, ']');
+}
+
+static void VLPrintScalar(VLWriter* out, const VLInstruction* instruction, const char* words,
+                          VLRuntime* runtime) {
+    VLWriteText(out, words);
+    VLPrintOperand(out, instruction->scalarExport.address, runtime);
+    VLWriteText(out, ", ");
+    VLPrintOperand(out, instruction->scalarExport.size, runtime);
+    VLWriteText(out, ") ");
+    VLWriteString(out, instruction->scalarExport.name);
+    VLWriteArrayCount(out, instruction->scalarExport.arrayCount, runtime);
+}
+
+static void VLPrintFetch(VLWriter* out, const VLInstruction* instruction, const char* words,
+                         VLRuntime* runtime) {
+    VLWriteAssignment(out, instruction);
+    VLWriteText(out, words);
+    uint32_t count = instruction->fetch.pathCount;
+    VL_ASSERT(count <= VLMaxPathSteps);
+    for (uint32_t i = 0; i < count; ++i) {
+        VLWritef(out, "[%u,", instruction->fetch.path[i].memberIndex);
+        VLPrintOperand(out, instruction->fetch.path[i].arrayIndex, runtime);
+        VLWriteChar(out, ']');
+    }
+}
+
+static void VLPrintJump(VLWriter* out, const VLInstruction* instruction, VLRuntime* runtime) {
+    if (instruction->jump.condition.kind != VLLocationKind_None) {
+        VLWriteText(out, "conditional-goto(");
+        VLPrintOperand(out, instruction->jump.condition, runtime);
+        VLWriteText(out, ") ");
+    } else {
+        VLWriteText(out, "goto ");
+    }
+    if (instruction->jump.target.kind != VLLocationKind_None)
+        VLPrintOperand(out, instruction->jump.target, runtime);
+    else
+        VLWritef(out, "%u", instruction->jump.targetIndex);
+}
+
+void VLPrintInstruction(VLWriter* out, const VLInstruction* instruction, uint32_t indent,
+                        VLRuntime* runtime) {
+    VL_ASSERT(instruction->type >= 0 && instruction->type < VLInstructionType_Count);
+    const VLListingEntry* entry = &VLListingTable[instruction->type];
+    VLWriteRepeat(out, ' ', size_t(indent) * 4);
+    switch (entry->shape) {
+    case VLListingShape_Text:  // fixed words
+        VLWriteText(out, entry->words);
+        break;
+    case VLListingShape_Constant:  // the constant as an unsigned number
+        VLWriteLocationText(out, instruction->destination);
+        VLWriteText(out, entry->words);
+        VLWritef(out, "%llu", static_cast<unsigned long long>(instruction->constant.value));
+        break;
+    case VLListingShape_Unary:  // prefix words, the operand, closing words
+        VLWriteLocationText(out, instruction->destination);
+        VLWriteText(out, entry->words);
+        VLPrintOperand(out, instruction->unary.operand, runtime);
+        VLWriteText(out, entry->suffix);
+        break;
+    case VLListingShape_Binary:  // operator word between the operands
+        VLWriteAssignment(out, instruction);
+        VLPrintOperand(out, instruction->binary.left, runtime);
+        VLWriteText(out, entry->words);
+        VLPrintOperand(out, instruction->binary.right, runtime);
+        break;
+    case VLListingShape_BinaryValued:  // as Binary, but the destination shows its value too
+        VLPrintOperand(out, instruction->destination, runtime);
+        VLWriteText(out, " <- ");
+        VLPrintOperand(out, instruction->binary.left, runtime);
+        VLWriteText(out, entry->words);
+        VLPrintOperand(out, instruction->binary.right, runtime);
+        break;
+    case VLListingShape_PushFrame:  // the element count only for arrays
+        VLWriteText(out, entry->words);
+        VLWriteArrayCount(out, instruction->pushFrame.arrayCount, runtime);
+        break;
+    case VLListingShape_StructStart:  // the struct's name
+        VLWriteText(out, entry->words);
+        VLWriteString(out, instruction->structDefinition.name);
+        break;
+    case VLListingShape_ArrayIndex:  // the index location, never with a value
+        VLWriteText(out, entry->words);
+        VLWriteLocationText(out, instruction->arrayIndex.value);
+        break;
+    case VLListingShape_Scalar:  // address, size, name and count of a member
+        VLPrintScalar(out, instruction, entry->words, runtime);
+        break;
+    case VLListingShape_Fetch:  // one bracket per path step
+        VLPrintFetch(out, instruction, entry->words, runtime);
+        break;
+    case VLListingShape_Jump:  // condition, then computed or fixed target
+        VLPrintJump(out, instruction, runtime);
+        break;
+    case VLListingShape_Destination:  // a value without operands
+        VLWriteAssignment(out, instruction);
+        VLWriteText(out, entry->words);
+        break;
+    case VLListingShape_TypeLookup:  // category number and key
+        VLWriteAssignment(out, instruction);
+        VLWritef(out, "%s %u [", entry->words, instruction->typeLookup.categoryIndex);
+        VLPrintOperand(out, instruction->typeLookup.key, runtime);
+        VLWriteChar(out, ']');
+        break;
+    case VLListingShape_Assert:  // the condition
+        VLWriteText(out, entry->words);
+        VLPrintOperand(out, instruction->assertion.condition, runtime);
+        VLWriteText(out, entry->suffix);
+        break;
+    case VLListingShape_Print:  // message and value, the value even when absent
+        VLWriteText(out, entry->words);
+        VLWriteString(out, instruction->print.message);
+        VLWriteChar(out, ' ');
+        VLPrintOperand(out, instruction->print.value, runtime);
+        VLWriteText(out, entry->suffix);
+        break;
+    }
+}
