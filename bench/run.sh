@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Benchmarks of Vellum on large inputs.
+#
+# Builds Vellum in Release (its own build directory), builds the data generator
+# and the hand-written reference printer with -O2, generates record files of
+# N = 10^5, 10^6 and 10^7 records (12 bytes each), checks on small N that
+# Vellum prints exactly what the reference prints, then times every tool with
+# /usr/bin/time -v over several runs, output to /dev/null, and prints a table:
+# median wall time, members per second, MB/s of input, peak resident memory and
+# peak memory per member beyond the file itself. Last, it times the compilation
+# of a generated 1 MB layout run over an empty data file.
+#
+# usage: bench/run.sh [--quick] [--runs K] [--keep]
+#   --quick   skip N = 10^7 (a run of about a minute instead of several)
+#   --runs K  timed runs per row (default 5; 3 for N = 10^7)
+#   --keep    keep the generated files (in BUILD/bench-data)
+# Environment: BENCH_BUILD (default: build-bench in the repository).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD:-$root/build-bench}
+quick=0
+runs=5
+keep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1 ;;
+    --runs) runs=$2; shift ;;
+    --keep) keep=1 ;;
+    *) echo "usage: $0 [--quick] [--runs K] [--keep]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+data=$build/bench-data
+tools=$build/bench-tools
+mkdir -p "$data" "$tools"
+[ $keep = 1 ] || trap 'rm -rf "$data"' EXIT
+
+# --- build -------------------------------------------------------------------
+echo "== building (Release) in $build"
+gen_flag=""
+command -v ninja >/dev/null 2>&1 && gen_flag="-G Ninja"
+cmake -S "$root" -B "$build" $gen_flag -DCMAKE_BUILD_TYPE=Release -DVELLUM_TESTS=OFF >/dev/null
+cmake --build "$build" --target vellum -j 2 >/dev/null
+vellum=$build/vellum
+${CXX:-g++} -std=c++20 -O2 -Wall -Wextra -o "$tools/gen" "$root/bench/gen.cpp"
+${CXX:-g++} -std=c++20 -O2 -Wall -Wextra -o "$tools/reference" "$root/bench/reference.cpp"
+gen=$tools/gen
+reference=$tools/reference
+
+# --- correctness: Vellum's lines equal the reference's -----------------------
+echo "== checking the reference's formatters"
+"$reference" --selftest
+echo "== checking Vellum against the reference"
+for n in 1 7 1000 100000; do
+  "$gen" records $n "$data/check.bin"
+  "$vellum" -layout "$root/bench/records.vlt" -data "$data/check.bin" >"$data/check.vellum" 2>"$data/check.err" || true
+  "$reference" "$data/check.bin" >"$data/check.reference"
+  if ! cmp -s "$data/check.vellum" "$data/check.reference" || [ -s "$data/check.err" ]; then
+    echo "MISMATCH for N=$n: Vellum's output differs from the reference's" >&2
+    cmp "$data/check.vellum" "$data/check.reference" >&2 || true
+    diff <(head -c 4000 "$data/check.reference") <(head -c 4000 "$data/check.vellum") | head -20 >&2 || true
+    head -5 "$data/check.err" >&2
+    exit 1
+  fi
+  echo "   N=$n: identical ($(wc -c <"$data/check.reference") bytes)"
+done
+
+# --- timing ------------------------------------------------------------------
+results=$build/bench-results.txt
+: >"$results"
+
+# measure LABEL N MEMBERS INPUT-BYTES RUNS COMMAND...
+# Runs COMMAND RUNS times with output to /dev/null; records the median wall
+# time (measured around the process) and the largest peak RSS that
+# /usr/bin/time -v reports.
+measure() {
+  local label=$1 n=$2 members=$3 input=$4 count=$5
+  shift 5
+  local walls=() rss=0 i start end kb status
+  for ((i = 0; i < count; i++)); do
+    start=$(date +%s%N)
+    status=0
+    timeout 600 /usr/bin/time -v -o "$data/time.txt" "$@" >/dev/null 2>"$data/stderr.txt" || status=$?
+    end=$(date +%s%N)
+    if [ $status != 0 ]; then
+      echo "   $label N=$n: exit status $status" >&2
+      head -3 "$data/stderr.txt" >&2
+      printf '%s\t%s\tFAILED\n' "$label" "$n" >>"$results"
+      return 0
+    fi
+    walls+=($(( (end - start) / 1000 )))
+    kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$data/time.txt")
+    [ "$kb" -gt "$rss" ] && rss=$kb
+  done
+  local median
+  median=$(printf '%s\n' "${walls[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$n" "$members" "$input" "$median" "$rss" >>"$results"
+  printf '   %-16s N=%-9s median %8.3f s  peak RSS %7.1f MB\n' "$label" "$n" \
+    "$(awk -v us="$median" 'BEGIN {print us / 1e6}')" "$(awk -v kb="$rss" 'BEGIN {print kb / 1024}')"
+}
+
+sizes="100000 1000000"
+[ $quick = 1 ] || sizes="$sizes 10000000"
+for n in $sizes; do
+  k=$runs
+  [ "$n" -ge 10000000 ] && [ "$runs" -gt 3 ] && k=3
+  file=$data/records-$n.bin
+  "$gen" records $n "$file"
+  bytes=$((12 * n))
+  echo "== N=$n ($bytes bytes)"
+  measure "reference" $n $((4 * n)) $bytes $k "$reference" "$file"
+  measure "vellum records" $n $((4 * n)) $bytes $k "$vellum" -layout "$root/bench/records.vlt" -data "$file"
+  # od prints 3 words per record; its row counts the same 4 members per record
+  # as the other rows, so that members per second compare times directly.
+  measure "od -tx4" $n $((4 * n)) $bytes $k od -An -v -tx4 "$file"
+  if [ "$n" -le 1000000 ]; then
+    members=$("$vellum" -layout "$root/bench/nested.vlt" -data "$file" | grep -c ' $' || true)
+    measure "vellum nested" $n "$members" $bytes $k "$vellum" -layout "$root/bench/nested.vlt" -data "$file"
+    "$gen" bytes $bytes "$data/bytes-$n.bin"
+    measure "vellum bytes" $n $bytes $bytes $k "$vellum" -layout "$root/bench/bytes.vlt" -data "$data/bytes-$n.bin"
+    rm -f "$data/bytes-$n.bin"
+  fi
+  rm -f "$file"
+done
+
+# --- compile time --------------------------------------------------------------
+echo "== compiling a generated 1 MB layout (empty data file, no layout statement)"
+"$gen" layout 1048576 "$data/big.vlt"
+: >"$data/empty.bin"
+"$vellum" -layout "$data/big.vlt" -data "$data/empty.bin" >"$data/big.out" 2>"$data/big.err" || true
+if [ -s "$data/big.err" ] || ! grep -q '^WARNING No members exported' "$data/big.out"; then
+  echo "the generated layout did not compile cleanly:" >&2
+  head -5 "$data/big.err" >&2
+  printf '%s\t%s\tFAILED\n' "compile 1 MB" "-" >>"$results"
+else
+  measure "compile 1 MB" "-" 0 "$(wc -c <"$data/big.vlt")" "$runs" "$vellum" -layout "$data/big.vlt" -data "$data/empty.bin"
+fi
+
+# --- table ---------------------------------------------------------------------
+echo
+awk -F'\t' '
+  BEGIN {
+    printf "%-16s %10s %10s %12s %9s %10s %12s %8s\n", "tool", "N", "time s", "members/s", "MB/s", "peak RSS", "B/member", "x ref"
+  }
+  $3 == "FAILED" { printf "%-16s %10s %10s\n", $1, $2, "FAILED"; next }
+  {
+    label = $1; n = $2; members = $3; input = $4; seconds = $5 / 1e6; kb = $6
+    if (label == "reference") ref[n] = seconds
+    rate = members > 0 ? sprintf("%12.0f", members / seconds) : sprintf("%12s", "-")
+    per = members > 0 ? sprintf("%12.1f", (kb * 1024 - input) / members) : sprintf("%12s", "-")
+    ratio = (n in ref) && label != "reference" ? sprintf("%8.2f", seconds / ref[n]) : sprintf("%8s", "-")
+    printf "%-16s %10s %10.3f %s %9.1f %8.1f MB %s %s\n", label, n, seconds, rate, input / 1e6 / seconds, kb / 1024, per, ratio
+  }' "$results"
+echo
+echo "(members/s: members printed per second of wall time, both passes; B/member: peak RSS"
+echo " minus the input file, per member; x ref: time relative to the reference at the same N;"
+echo " od rows count 4 members per record like the others. Raw figures: $results)"
