@@ -510,4 +510,97 @@ TEST(Scanner, TenMegabyteLayoutInLinearTime) {
     EXPECT_LT(seconds, 60.0);  // generous: a quadratic scan takes hours
 }
 
+// --------------------------------------------------------------------------
+// Random texts: invariants against an independent reference
+// --------------------------------------------------------------------------
+
+// Line, column and byte column of every character start, counted directly.
+struct ReferencePosition {
+    bool isStart;  // false for the second character of a CR LF or LF CR pair
+    uint32_t line, column, byteColumn;
+};
+
+std::vector<ReferencePosition> ReferencePositions(const std::string& text, uint32_t* breaks) {
+    std::vector<ReferencePosition> out(text.size() + 1);
+    uint32_t line = 0, column = 0, byteColumn = 0;
+    *breaks = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        out[i] = {true, line, column, byteColumn};
+        if (i == text.size()) break;
+        char c = text[i];
+        if (c == '\n' || c == '\r') {
+            char other = c == '\n' ? '\r' : '\n';
+            if (i + 1 < text.size() && text[i + 1] == other) {
+                out[i + 1].isStart = false;
+                ++i;
+                out[i].isStart = false;
+            }
+            ++line;
+            ++*breaks;
+            column = byteColumn = 0;
+            continue;
+        }
+        ++byteColumn;
+        column = c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+    }
+    return out;
+}
+
+TEST(Scanner, RandomTextsKeepTheirInvariants) {
+    const char alphabet[] = "ab_09x'\"\\/*()[]{}<=>!&|#\t \n\r\x80;.";
+    uint64_t seed = 0x9e3779b97f4a7c15;
+    auto next = [&seed]() {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        size_t length = next() % 60;
+        for (size_t i = 0; i < length; ++i) text += alphabet[next() % (sizeof(alphabet) - 1)];
+        Scanned s(text);
+        uint32_t breaks = 0;
+        std::vector<ReferencePosition> ref = ReferencePositions(text, &breaks);
+        ASSERT_EQ(s.result.lineCount, breaks + 1) << text;
+
+        uint32_t records = 0;
+        uint32_t previousLineOffset = 0;
+        for (const VLLine* l = s.result.firstLine.next; l; l = l->next) {
+            ++records;
+            EXPECT_GT(l->start.offset, previousLineOffset) << text;
+            EXPECT_EQ(l->start.line, records) << text;
+            previousLineOffset = l->start.offset;
+        }
+        EXPECT_EQ(records, breaks) << text;
+
+        const VLToken* invalid = s.result.invalidTokens;
+        int64_t previousEnd = -1;
+        for (const VLToken* t : s.tokens) {
+            const VLScanPosition* ends[2] = {&t->start, &t->end};
+            for (const VLScanPosition* p : ends) {
+                ASSERT_LE(p->offset, text.size()) << text;
+                EXPECT_EQ(p->cursor, s.text.c_str() + p->offset) << text;
+                const ReferencePosition& r = ref[p->offset];
+                EXPECT_TRUE(r.isStart) << text;
+                EXPECT_EQ(p->line, r.line) << text;
+                EXPECT_EQ(p->column, r.column) << text;
+                EXPECT_EQ(p->byteColumn, r.byteColumn) << text;
+            }
+            EXPECT_GT(int64_t(t->start.offset), previousEnd) << text;
+            EXPECT_GE(t->end.offset, t->start.offset) << text;
+            previousEnd = t->end.offset;
+            if (t->type == VLTokenType_Invalid) {
+                EXPECT_EQ(t, invalid) << text;
+                if (invalid) invalid = invalid->invalid.nextInvalid;
+            }
+            if (t->type == VLTokenType_Punctuation && t->punctuation.match) {
+                EXPECT_EQ(t->punctuation.match->punctuation.match, t) << text;
+                EXPECT_EQ(t->punctuation.match->type, VLTokenType_Punctuation) << text;
+            }
+        }
+        EXPECT_EQ(invalid, nullptr) << text;
+    }
+}
+
 }  // namespace
