@@ -235,11 +235,11 @@ static bool VLScanTokenKind(const VLScanner* scanner, VLToken* token) {
 // Moves the committed scanner onto `target`, a position a trial reached from
 // the current one, so that line breaks on the way are recorded once.
 static void VLCommitTo(VLScanner* scanner, const VLScanPosition* target) {
-    while (scanner->position.offset < target->offset) {
+    while (scanner->position.cursor < target->cursor) {
         VL_ASSERT(!VLHasReachedEnd(scanner));
         VLAdvance(scanner);
     }
-    VL_ASSERT(scanner->position.cursor == target->cursor);
+    VL_ASSERT(scanner->position.offset == target->offset);
 }
 
 static uint32_t VLCloserOf(uint32_t opener) {
