@@ -1,8 +1,648 @@
-// Placeholder: replaced by the real implementation.
-#include <cstdarg>
+// Display.cpp - member lines, struct headers and the value formatters.
+//
+// Every exported scalar member becomes one line of three right-aligned columns
+// (address, name with its array index, value); a struct member opens with a
+// header line and closes with an empty line. The measuring pass only records
+// the widest text of each column and the widest array index of each member;
+// the printing pass pads to those widths. This is the program's hot path, so
+// the formatters are hand-written, a member line is built in a local buffer
+// and written at once, and the measuring pass computes most widths without
+// building the texts (the results are the same lengths, byte for byte).
+#include "Display.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+
 #include "CommandLine.h"
 
-void VLPrintColumn(VLColumns* columns, VLWriter* out, const char* text, uint32_t length) { VL_ASSERT(!"not built yet"); }
-void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLWriter* out) { VL_ASSERT(!"not built yet"); }
-void VLPrintStructEnd(VLColumns* columns, VLWriter* out) { VL_ASSERT(!"not built yet"); }
-void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) { VL_ASSERT(!"not built yet"); }
+static const char VLHexDigits[] = "0123456789ABCDEF";
+
+// "000" to "999", three characters each, for writing decimal groups at once.
+struct VLDigitGroups {
+    char chars[3000];
+};
+static constexpr VLDigitGroups VLMakeDigitGroups() {
+    VLDigitGroups groups{};
+    for (int i = 0; i < 1000; ++i) {
+        groups.chars[3 * i] = char('0' + i / 100);
+        groups.chars[3 * i + 1] = char('0' + i / 10 % 10);
+        groups.chars[3 * i + 2] = char('0' + i % 10);
+    }
+    return groups;
+}
+static constexpr VLDigitGroups VLDigitGroupTable = VLMakeDigitGroups();
+
+// A text under construction: characters past `limit` are dropped.
+struct VLText {
+    char* chars;
+    uint32_t length;
+    uint32_t limit;
+};
+
+static inline bool VLTextFull(const VLText* text) { return text->length >= text->limit; }
+
+static inline void VLTextPut(VLText* text, char c) {
+    if (text->length < text->limit) text->chars[text->length++] = c;
+}
+
+static void VLTextPutChars(VLText* text, const char* chars, uint64_t count) {
+    uint64_t room = text->limit - text->length;
+    uint32_t n = uint32_t(count < room ? count : room);
+    memcpy(text->chars + text->length, chars, n);
+    text->length += n;
+}
+
+// A value text length cut to the value text limit.
+static uint32_t VLCapValue(uint64_t length) {
+    return length < VLValueTextLimit ? uint32_t(length) : uint32_t(VLValueTextLimit);
+}
+
+static uint32_t VLCopyText(const char* text, char* buffer) {
+    uint32_t length = uint32_t(strlen(text));
+    memcpy(buffer, text, length);
+    return length;
+}
+
+// ---------------------------------------------------------------------------
+// Member bytes
+// ---------------------------------------------------------------------------
+
+// Bytes of the member that lie inside the data (the rest read as 0).
+static uint64_t VLAvailableBytes(const VLMemberBytes* bytes) {
+    if (bytes->address >= bytes->dataSize) return 0;
+    uint64_t available = bytes->dataSize - bytes->address;
+    return available < bytes->size ? available : bytes->size;
+}
+
+static bool VLLiesInData(const VLMemberBytes* bytes) {
+    return bytes->size <= bytes->dataSize && bytes->address <= bytes->dataSize - bytes->size;
+}
+
+uint8_t VLMemberByte(const VLMemberBytes* bytes, uint64_t index) {
+    if (index >= VLAvailableBytes(bytes)) return 0;
+    return bytes->data[bytes->address + index];
+}
+
+uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian) {
+    uint64_t size = bytes->size;
+    if (size == 0 || size > 8 || !VLLiesInData(bytes)) return 0;
+    const uint8_t* first = bytes->data + bytes->address;
+    uint64_t value = 0;
+    if (bigEndian) {
+        for (uint64_t i = 0; i < size; ++i) value = value << 8 | first[i];
+    } else {
+        for (uint64_t i = size; i > 0; --i) value = value << 8 | first[i - 1];
+    }
+    return value;
+}
+
+// Byte number k of the member counted from its most significant byte.
+static inline uint8_t VLSignificantByte(const VLMemberBytes* bytes, bool bigEndian, uint64_t k) {
+    return VLMemberByte(bytes, bigEndian ? k : bytes->size - 1 - k);
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+// ---------------------------------------------------------------------------
+
+uint32_t VLDecimalDigits(uint64_t value) {
+    uint32_t digits = 1;
+    while (value >= 10000) {
+        value /= 10000;
+        digits += 4;
+    }
+    if (value >= 1000) return digits + 3;
+    if (value >= 100) return digits + 2;
+    if (value >= 10) return digits + 1;
+    return digits;
+}
+
+// Plain decimal digits, no groups.
+static uint32_t VLFormatUnsigned(uint64_t value, char* buffer) {
+    char digits[20];
+    char* cursor = digits + sizeof digits;
+    do {
+        *--cursor = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    uint32_t length = uint32_t(digits + sizeof digits - cursor);
+    memcpy(buffer, cursor, length);
+    return length;
+}
+
+uint32_t VLFormatGrouped(uint64_t magnitude, bool negative, char* buffer) {
+    char text[32];
+    char* cursor = text + sizeof text;
+    while (magnitude >= 1000) {
+        cursor -= 3;
+        memcpy(cursor, VLDigitGroupTable.chars + 3 * (magnitude % 1000), 3);
+        *--cursor = ' ';
+        magnitude /= 1000;
+    }
+    do {
+        *--cursor = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative) *--cursor = '-';
+    uint32_t length = uint32_t(text + sizeof text - cursor);
+    memcpy(buffer, cursor, length);
+    return length;
+}
+
+uint32_t VLGroupedWidth(uint64_t magnitude, bool negative) {
+    uint32_t digits = VLDecimalDigits(magnitude);
+    return digits + (digits - 1) / 3 + (negative ? 1 : 0);
+}
+
+uint32_t VLFormatAddress(uint64_t address, char* buffer) {
+    if (address == 0) return VLCopyText("0h", buffer);
+    uint32_t byteCount = uint32_t(std::bit_width(address) + 7) / 8;
+    char* cursor = buffer;
+    for (uint32_t i = byteCount; i > 0; --i) {
+        uint32_t byte = uint32_t(address >> (8 * (i - 1))) & 0xFF;
+        *cursor++ = VLHexDigits[byte >> 4];
+        *cursor++ = VLHexDigits[byte & 15];
+        *cursor++ = i > 1 ? ' ' : 'h';
+    }
+    return uint32_t(cursor - buffer);
+}
+
+uint32_t VLAddressWidth(uint64_t address) {
+    if (address == 0) return 2;
+    return 3 * ((uint32_t(std::bit_width(address)) + 7) / 8);
+}
+
+// ---------------------------------------------------------------------------
+// Value formatters
+// ---------------------------------------------------------------------------
+
+static const char VLBigIntegerText[] = "Big integer evaluations not supported at this time. Sorry :(";
+
+// Magnitude and sign of an integer member as the decimal column shows it.
+struct VLDecimalValue {
+    uint64_t magnitude;
+    bool negative;
+};
+
+static VLDecimalValue VLDecimalValueOf(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
+    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint64_t size = bytes->size;
+    if (!isSigned || size == 0 || size > 8) return {value, false};
+    uint32_t topBit = uint32_t(8 * size - 1);
+    if (!((value >> topBit) & 1)) return {value, false};
+    if (size < 8) value |= ~uint64_t(0) << (topBit + 1);  // sign-extend from `size` bytes
+    return {~value + 1, true};
+}
+
+// Contract: the text of Algorithm "decimal": the big-integer text above 8
+// bytes, else the grouped digits of the value (0 when not wholly in the data).
+uint32_t VLFormatDecimal(const VLMemberBytes* bytes, uint32_t flags, bool isSigned, char* buffer) {
+    if (bytes->size > 8) return VLCopyText(VLBigIntegerText, buffer);
+    VLDecimalValue value = VLDecimalValueOf(bytes, flags, isSigned);
+    return VLFormatGrouped(value.magnitude, value.negative, buffer);
+}
+
+static uint32_t VLDecimalWidth(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
+    if (bytes->size > 8) return uint32_t(sizeof VLBigIntegerText - 1);
+    VLDecimalValue value = VLDecimalValueOf(bytes, flags, isSigned);
+    return VLGroupedWidth(value.magnitude, value.negative);
+}
+
+// Raw hexadecimal: "0x" and every byte in file order, no separator, no suffix.
+static void VLPutRawHex(VLText* text, const VLMemberBytes* bytes) {
+    VLTextPut(text, '0');
+    VLTextPut(text, 'x');
+    for (uint64_t i = 0; i < bytes->size && !VLTextFull(text); ++i) {
+        uint8_t byte = VLMemberByte(bytes, i);
+        VLTextPut(text, VLHexDigits[byte >> 4]);
+        VLTextPut(text, VLHexDigits[byte & 15]);
+    }
+}
+
+// Contract: most significant byte first, leading zero digits left out, a
+// space after each printed byte but the last, "h" at the end ("0h" for 0).
+// With VLMemberFlag_Raw: "0x" and all digits in file order. At most `limit`
+// characters; what does not fit is dropped, the suffix included.
+uint32_t VLFormatHex(const VLMemberBytes* bytes, uint32_t flags, char* buffer, uint32_t limit) {
+    VLText text = {buffer, 0, limit};
+    if (flags & VLMemberFlag_Raw) {
+        VLPutRawHex(&text, bytes);
+        return text.length;
+    }
+    bool bigEndian = (flags & VLMemberFlag_BigEndian) != 0;
+    uint64_t size = bytes->size;
+    uint64_t available = VLAvailableBytes(bytes);
+    // Leading bytes that lie past the data are zero and print nothing.
+    uint64_t k = bigEndian ? 0 : size - available;
+    bool started = false;
+    for (; k < size && !VLTextFull(&text); ++k) {
+        if (!started && bigEndian && k >= available) break;  // only zero bytes remain
+        uint8_t byte = VLSignificantByte(bytes, bigEndian, k);
+        if (!started && (byte >> 4)) started = true;
+        if (started) VLTextPut(&text, VLHexDigits[byte >> 4]);
+        if (!started && (byte & 15)) started = true;
+        if (started) VLTextPut(&text, VLHexDigits[byte & 15]);
+        if (started && k + 1 < size) VLTextPut(&text, ' ');
+    }
+    if (!started) VLTextPut(&text, '0');
+    VLTextPut(&text, 'h');
+    return text.length;
+}
+
+static uint32_t VLHexWidth(const VLMemberBytes* bytes, uint32_t flags) {
+    if (flags & VLMemberFlag_Raw) return VLCapValue(2 + 2 * (bytes->size < 64 ? bytes->size : 64));
+    if (bytes->size == 0 || bytes->size > 8 || !VLLiesInData(bytes)) {
+        char scratch[VLValueTextLimit];
+        return VLFormatHex(bytes, flags, scratch, VLValueTextLimit);
+    }
+    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint32_t digits = value ? (uint32_t(std::bit_width(value)) + 3) / 4 : 1;
+    return digits + (digits + 1) / 2;  // a space between bytes, or the suffix after the last
+}
+
+static void VLPutBinaryByte(VLText* text, uint8_t byte, bool separated) {
+    for (int bit = 7; bit >= 0; --bit) {
+        VLTextPut(text, char('0' + ((byte >> bit) & 1)));
+        if (bit == 4 && separated) VLTextPut(text, ' ');
+    }
+}
+
+// Contract: eight digits per byte, highest bit first. Raw: "0b" and the bytes
+// in file order. Otherwise most significant byte first, a space between the
+// halves of a byte, two between bytes, "b" at the end. At most 128 characters.
+uint32_t VLFormatBinary(const VLMemberBytes* bytes, uint32_t flags, char* buffer) {
+    VLText text = {buffer, 0, VLValueTextLimit};
+    uint64_t size = bytes->size;
+    if (flags & VLMemberFlag_Raw) {
+        VLTextPut(&text, '0');
+        VLTextPut(&text, 'b');
+        for (uint64_t i = 0; i < size && !VLTextFull(&text); ++i)
+            VLPutBinaryByte(&text, VLMemberByte(bytes, i), false);
+        return text.length;
+    }
+    bool bigEndian = (flags & VLMemberFlag_BigEndian) != 0;
+    for (uint64_t k = 0; k < size && !VLTextFull(&text); ++k) {
+        if (k > 0) {
+            VLTextPut(&text, ' ');
+            VLTextPut(&text, ' ');
+        }
+        VLPutBinaryByte(&text, VLSignificantByte(bytes, bigEndian, k), true);
+    }
+    VLTextPut(&text, 'b');
+    return text.length;
+}
+
+static uint32_t VLBinaryWidth(const VLMemberBytes* bytes, uint32_t flags) {
+    uint64_t size = bytes->size;
+    if (size >= VLValueTextLimit) return VLValueTextLimit;
+    uint64_t length = (flags & VLMemberFlag_Raw) ? 2 + 8 * size
+                      : size == 0                ? 1
+                                                 : 11 * size - 1;  // 9 per byte, 2 between, "b"
+    return VLCapValue(length);
+}
+
+// Escape text of one byte of a string member.
+static void VLPutEscaped(VLText* text, uint8_t byte) {
+    char escape = 0;
+    switch (byte) {
+        case 0: escape = '0'; break;
+        case 7: escape = 'a'; break;
+        case 8: escape = 'b'; break;
+        case 9: escape = 't'; break;
+        case 10: escape = 'n'; break;
+        case 11: escape = 'v'; break;
+        case 12: escape = 'f'; break;
+        case 13: escape = 'r'; break;
+        case 27: escape = 'e'; break;
+        case '"': escape = '"'; break;
+        case '\\': escape = '\\'; break;
+        default: break;
+    }
+    if (escape) {
+        VLTextPut(text, '\\');
+        VLTextPut(text, escape);
+    } else if (byte < 32 || byte > 126) {
+        static const char lowerDigits[] = "0123456789abcdef";
+        VLTextPut(text, '\\');
+        VLTextPut(text, 'x');
+        VLTextPut(text, lowerDigits[byte >> 4]);
+        VLTextPut(text, lowerDigits[byte & 15]);
+    } else {
+        VLTextPut(text, char(byte));
+    }
+}
+
+// Contract: a double quote, the bytes in file order with escapes, and a closing
+// quote only when everything before it took fewer than 128 characters; a
+// longer text is cut after 128 characters.
+uint32_t VLFormatString(const VLMemberBytes* bytes, char* buffer) {
+    VLText text = {buffer, 0, VLValueTextLimit};
+    VLTextPut(&text, '"');
+    for (uint64_t i = 0; i < bytes->size && !VLTextFull(&text); ++i)
+        VLPutEscaped(&text, VLMemberByte(bytes, i));
+    VLTextPut(&text, '"');  // dropped when the text already has 128 characters
+    return text.length;
+}
+
+// Contract: a 4- or 8-byte float in the declared byte order (0 when not wholly
+// in the data), shown with six decimals. A value whose fixed form would not
+// fit in the float text is shown in exponent form instead.
+uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer) {
+    uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    double value = bytes->size == 4 ? double(std::bit_cast<float>(uint32_t(bits)))
+                                    : std::bit_cast<double>(bits);
+    char text[400];  // the longest fixed form of a double is 318 characters
+    std::to_chars_result result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+    if (result.ec != std::errc() || result.ptr - text > ptrdiff_t(VLFloatTextLimit))
+        result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 6);
+    uint32_t length = result.ec == std::errc() ? uint32_t(result.ptr - text) : 0;
+    memcpy(buffer, text, length);
+    return length;
+}
+
+// Contract: the name of the first entry equal to the value; otherwise "0" for
+// 0, else the names of the entries whose bits are all set, joined by "|",
+// with any remaining bits as hexadecimal digits and "h". At most 128 characters.
+uint32_t VLFormatEnumeration(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags,
+                             char* buffer) {
+    VLText text = {buffer, 0, VLValueTextLimit};
+    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    if (bytes->size <= 8) {
+        for (const VLEnumValue* entry = enumeration->values; entry; entry = entry->next) {
+            if (uint64_t(entry->value) != value) continue;
+            VLTextPutChars(&text, entry->name.chars, entry->name.length);
+            return text.length;
+        }
+    }
+    if (value == 0) return VLCopyText("0", buffer);
+    for (const VLEnumValue* entry = enumeration->values; entry && value; entry = entry->next) {
+        uint64_t mask = uint64_t(entry->value);
+        if (mask == 0 || (value & mask) != mask) continue;
+        value &= ~mask;
+        VLTextPutChars(&text, entry->name.chars, entry->name.length);
+        if (value) VLTextPut(&text, '|');
+    }
+    if (value) {
+        for (int shift = (int(std::bit_width(value)) - 1) / 4 * 4; shift >= 0; shift -= 4)
+            VLTextPut(&text, VLHexDigits[(value >> shift) & 15]);
+        VLTextPut(&text, 'h');
+    }
+    return text.length;
+}
+
+static const char* VLFixedValueText(int32_t type, uint32_t flags, uint64_t size) {
+    uint32_t display = VLDisplayTypeOf(flags);
+    if (type == VLInstructionType_ScalarMemberF) {
+        if (size != 4 && size != 8) return "TODO Only single (4) and double (8) precision floats supported.";
+        if (display == VLDisplayType_Binary) return "TODO Add base 2 float support.";
+        if (display == VLDisplayType_Octal) return "TODO Add base 8 float support?";
+        if (display == VLDisplayType_Hex) return "TODO Add base 16 float support.";
+        return nullptr;
+    }
+    if (display == VLDisplayType_Octal) return "TODO Add octal display support.";
+    return nullptr;
+}
+
+uint32_t VLFormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                       const VLMemberBytes* bytes, char* buffer) {
+    if (enumeration) return VLFormatEnumeration(enumeration, bytes, flags, buffer);
+    if (const char* fixed = VLFixedValueText(type, flags, bytes->size)) return VLCopyText(fixed, buffer);
+    if (type == VLInstructionType_ScalarMemberF) return VLFormatFloat(bytes, flags, buffer);
+    switch (VLDisplayTypeOf(flags)) {
+        case VLDisplayType_Hex: return VLFormatHex(bytes, flags, buffer, VLValueTextLimit);
+        case VLDisplayType_Binary: return VLFormatBinary(bytes, flags, buffer);
+        case VLDisplayType_String: return VLFormatString(bytes, buffer);
+        default:
+            return VLFormatDecimal(bytes, flags, type == VLInstructionType_ScalarMemberS, buffer);
+    }
+}
+
+uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                      const VLMemberBytes* bytes) {
+    if (!enumeration && type != VLInstructionType_ScalarMemberF) {
+        switch (VLDisplayTypeOf(flags)) {
+            case VLDisplayType_Decimal:
+                return VLDecimalWidth(bytes, flags, type == VLInstructionType_ScalarMemberS);
+            case VLDisplayType_Hex: return VLHexWidth(bytes, flags);
+            case VLDisplayType_Binary: return VLBinaryWidth(bytes, flags);
+            default: break;
+        }
+    }
+    char scratch[VLValueTextLimit];
+    return VLFormatValue(type, flags, enumeration, bytes, scratch);
+}
+
+// ---------------------------------------------------------------------------
+// Names and header lines
+// ---------------------------------------------------------------------------
+
+// Digits the bracketed index takes: the stored width, or more when the index is wider.
+static uint32_t VLIndexField(uint64_t indexWidth, uint32_t index) {
+    uint32_t digits = VLDecimalDigits(index);
+    return indexWidth > digits ? uint32_t(indexWidth) : digits;
+}
+
+static uint32_t VLNameKeep(VLString name, bool isArray, uint32_t field) {
+    uint32_t room = VLNameTextLimit - (isArray ? field + 2 : 0);
+    return name.length < room ? name.length : room;
+}
+
+uint32_t VLFormatMemberName(VLString name, bool isArray, uint64_t indexWidth, uint32_t index,
+                            char* buffer) {
+    uint32_t field = isArray ? VLIndexField(indexWidth, index) : 0;
+    VL_ASSERT(field <= 20);  // widths are digit counts of 32-bit indices
+    uint32_t keep = VLNameKeep(name, isArray, field);
+    memcpy(buffer, name.chars, keep);
+    if (!isArray) return keep;
+    char* cursor = buffer + keep;
+    *cursor++ = '[';
+    uint32_t digits = VLDecimalDigits(index);
+    memset(cursor, ' ', field - digits);
+    cursor += field - digits;
+    cursor += VLFormatUnsigned(index, cursor);
+    *cursor++ = ']';
+    return uint32_t(cursor - buffer);
+}
+
+uint32_t VLMemberNameWidth(VLString name, bool isArray, uint64_t indexWidth, uint32_t index) {
+    uint32_t field = isArray ? VLIndexField(indexWidth, index) : 0;
+    return VLNameKeep(name, isArray, field) + (isArray ? field + 2 : 0);
+}
+
+// Shares `room` characters between two names: each keeps at least half of it
+// when both are too long, and a short one leaves the rest to the other.
+static void VLShareRoom(uint32_t room, uint32_t* first, uint32_t* second) {
+    if (*first + *second <= room) return;
+    uint32_t half = room / 2;
+    if (*first <= half) {
+        *second = room - *first;
+    } else if (*second <= room - half) {
+        *first = room - *second;
+    } else {
+        *first = half;
+        *second = room - half;
+    }
+}
+
+uint32_t VLFormatStructHeader(VLString typeName, VLString memberName, bool isArray, uint64_t index,
+                              char* buffer) {
+    uint32_t typeKeep = typeName.length;
+    if (memberName.length == 0) {
+        typeKeep = typeKeep < VLNameTextLimit ? typeKeep : VLNameTextLimit;
+        memcpy(buffer, typeName.chars, typeKeep);
+        return typeKeep;
+    }
+    char indexText[24];
+    uint32_t indexLength = isArray ? VLFormatUnsigned(index, indexText) : 0;
+    uint32_t decoration = 4 + (isArray ? indexLength + 2 : 0);  // " (." and ")", "[" and "]"
+    uint32_t memberKeep = memberName.length;
+    VLShareRoom(VLNameTextLimit - decoration, &typeKeep, &memberKeep);
+    char* cursor = buffer;
+    memcpy(cursor, typeName.chars, typeKeep);
+    cursor += typeKeep;
+    memcpy(cursor, " (.", 3);
+    cursor += 3;
+    memcpy(cursor, memberName.chars, memberKeep);
+    cursor += memberKeep;
+    if (isArray) {
+        *cursor++ = '[';
+        memcpy(cursor, indexText, indexLength);
+        cursor += indexLength;
+        *cursor++ = ']';
+    }
+    *cursor++ = ')';
+    return uint32_t(cursor - buffer);
+}
+
+// ---------------------------------------------------------------------------
+// Columns and lines
+// ---------------------------------------------------------------------------
+
+// Records a text of `length` in the current column and moves to the next one;
+// returns the padding the text needs in the printing pass.
+static uint32_t VLFitColumn(VLColumns* columns, uint32_t length) {
+    VL_ASSERT(columns->current < 64);
+    uint32_t* width = &columns->widths[columns->current];
+    if (length > *width) *width = length;
+    uint32_t padding = *width - length;
+    if (columns->current < 63) columns->current++;
+    return padding;
+}
+
+void VLPrintColumn(VLColumns* columns, VLWriter* out, const char* text, uint32_t length) {
+    if (length == 0) return;  // an empty text adds no column
+    uint32_t padding = VLFitColumn(columns, length);
+    if (!out) return;
+    VLWriteRepeat(out, ' ', padding);
+    VLWrite(out, text, length);
+    VLWriteChar(out, ' ');
+}
+
+// One output line, built in memory and written at once.
+struct VLLineBuffer {
+    VLWriter* out;
+    uint32_t length;
+    char chars[1024];
+};
+
+static void VLLineFlush(VLLineBuffer* line) {
+    VLWrite(line->out, line->chars, line->length);
+    line->length = 0;
+}
+
+// Appends a padded column; a line too long for the buffer goes out in parts.
+// One byte of the buffer always stays free for the line break.
+static void VLLineColumn(VLLineBuffer* line, VLColumns* columns, const char* text, uint32_t length) {
+    if (length == 0) return;
+    uint32_t padding = VLFitColumn(columns, length);
+    if (uint64_t(line->length) + padding + length + 1 >= sizeof line->chars) {
+        VLLineFlush(line);
+        VLWriteRepeat(line->out, ' ', padding);
+        VLWrite(line->out, text, length);
+        VLWriteChar(line->out, ' ');
+        return;
+    }
+    char* cursor = line->chars + line->length;
+    memset(cursor, ' ', padding);
+    memcpy(cursor + padding, text, length);
+    cursor[padding + length] = ' ';
+    line->length += padding + length + 1;
+}
+
+void VLPrintStructEnd(VLColumns* columns, VLWriter* out) {
+    columns->current = 0;
+    if (out) VLWriteChar(out, '\n');
+}
+
+// Element number of the array being expanded at frame level `fromTop` below
+// the innermost one (2 for a scalar, 3 for a struct just pushed); 0 when there
+// is no such level.
+static uint32_t VLElementIndex(const VLRuntime* runtime, uint32_t fromTop) {
+    if (runtime->stackCount < fromTop) return 0;
+    uint32_t entry = runtime->stackCount - fromTop;
+    return entry < VLMaxNesting ? runtime->arrayIndices[entry] : 0;
+}
+
+// Reads typeIndex as it stood before the push added a frame.
+static const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime) {
+    VLLocation location = pushFrame->pushFrame.typeIndex;
+    if (location.kind == VLLocationKind_None || !runtime->types) return nullptr;
+    if (location.kind == VLLocationKind_Local) location.depth += 1;
+    int64_t index = *VLResolveLocation(runtime, location);
+    if (index < 0 || index > int64_t(UINT32_MAX)) return nullptr;
+    return VLTypeAt(runtime->types, uint32_t(index));
+}
+
+void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLWriter* out) {
+    VL_ASSERT(pushFrame->type == VLInstructionType_PushFrame);
+    if (!out) return;
+    const VLTypeDefinition* type = VLPushedType(pushFrame, runtime);
+    if (!type || type->name.length == 0) return;
+    bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
+    uint32_t index = isArray ? VLElementIndex(runtime, 3) : 0;
+    char line[VLNameTextLimit + 1];
+    uint32_t length = VLFormatStructHeader(type->name, pushFrame->pushFrame.name, isArray, index, line);
+    line[length] = '\n';
+    VLWrite(out, line, length + 1);
+}
+
+static VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* runtime) {
+    int64_t address = *VLResolveLocation(runtime, member->scalarExport.address);
+    int64_t size = *VLResolveLocation(runtime, member->scalarExport.size);
+    return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
+}
+
+// Contract: one member line: address, name and value columns, then the column
+// position returns to the first column. Without `out` only the widths (and the
+// member's index width) are recorded.
+void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
+    VL_ASSERT(member->type >= VLInstructionType_ScalarMemberU &&
+              member->type <= VLInstructionType_ScalarMemberF);
+    const auto& scalar = member->scalarExport;
+    VLMemberBytes bytes = VLBytesOfMember(member, runtime);
+    bool isArray = scalar.arrayCount.kind != VLLocationKind_None;
+    uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
+    uint64_t indexWidth = member->indexWidth;
+    if (isArray && VLDecimalDigits(index) > member->indexWidth) member->indexWidth = VLDecimalDigits(index);
+    if (!out) {
+        VLPrintColumn(columns, nullptr, nullptr, VLAddressWidth(bytes.address));
+        VLPrintColumn(columns, nullptr, nullptr, VLMemberNameWidth(scalar.name, isArray, indexWidth, index));
+        VLPrintColumn(columns, nullptr, nullptr,
+                      VLValueWidth(member->type, scalar.flags, scalar.enumeration, &bytes));
+        columns->current = 0;
+        return;
+    }
+    VLLineBuffer line;
+    line.out = out;
+    line.length = 0;
+    char text[VLNameTextLimit + 1];
+    VLLineColumn(&line, columns, text, VLFormatAddress(bytes.address, text));
+    VLLineColumn(&line, columns, text, VLFormatMemberName(scalar.name, isArray, indexWidth, index, text));
+    VLLineColumn(&line, columns, text,
+                 VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, text));
+    columns->current = 0;
+    line.chars[line.length++] = '\n';
+    VLLineFlush(&line);
+}

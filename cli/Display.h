@@ -1,0 +1,75 @@
+// Display.h - the text formatters behind member lines and struct headers.
+//
+// Each formatter writes into a caller buffer and returns the length of the text
+// (no terminating NUL). Value texts are at most VLValueTextLimit characters,
+// names and header lines at most VLNameTextLimit. The measuring functions give
+// the exact length of the text the matching formatter would build, without
+// building it where that can be computed directly.
+#pragma once
+
+#include "Vellum.h"
+
+enum : uint32_t {
+    VLValueTextLimit = 128,   // value texts, including an enumeration's flag list
+    VLFloatTextLimit = 127,   // a float text, which also keeps room for its terminator
+    VLNameTextLimit = 255,    // names and header lines, which keep room for a terminator
+    VLAddressTextLimit = 24,  // eight bytes as "XX " plus the suffix
+};
+
+// The bytes of one member: `size` bytes from `address` in the data. Bytes at or
+// beyond the end of the data read as 0.
+struct VLMemberBytes {
+    const uint8_t* data;
+    uint64_t dataSize;
+    uint64_t address;
+    uint64_t size;
+};
+
+// Byte `index` of the member in file order.
+uint8_t VLMemberByte(const VLMemberBytes* bytes, uint64_t index);
+
+// The member as a number of at most 8 bytes in its byte order; 0 when it is
+// longer than 8 bytes, empty, or does not lie wholly inside the data.
+uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian);
+
+// Decimal digit count of a number (1 for 0 to 9).
+uint32_t VLDecimalDigits(uint64_t value);
+
+// Address column: hexadecimal bytes, most significant first, leading zero bytes
+// left out, "h" at the end ("0h", "05h", "1A 2Bh").
+uint32_t VLFormatAddress(uint64_t address, char* buffer);
+uint32_t VLAddressWidth(uint64_t address);
+
+// Digits in groups of three separated by a space, with "-" when negative.
+uint32_t VLFormatGrouped(uint64_t magnitude, bool negative, char* buffer);
+uint32_t VLGroupedWidth(uint64_t magnitude, bool negative);
+
+// Value formatters. `flags` are the member's VLMemberFlags; buffers hold at
+// least VLValueTextLimit characters (VLFormatHex: at least `limit`).
+uint32_t VLFormatDecimal(const VLMemberBytes* bytes, uint32_t flags, bool isSigned, char* buffer);
+uint32_t VLFormatHex(const VLMemberBytes* bytes, uint32_t flags, char* buffer, uint32_t limit);
+uint32_t VLFormatBinary(const VLMemberBytes* bytes, uint32_t flags, char* buffer);
+uint32_t VLFormatString(const VLMemberBytes* bytes, char* buffer);
+uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer);
+uint32_t VLFormatEnumeration(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags,
+                             char* buffer);
+
+// The value column of a scalar member of kind `type` (VLInstructionType_ScalarMemberU,
+// S or F): the enumeration's names when one is given, else by the display settings.
+uint32_t VLFormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                       const VLMemberBytes* bytes, char* buffer);
+uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                      const VLMemberBytes* bytes);
+
+// Name column: the name, and for an array member "[index]" with the index
+// right-aligned in `indexWidth` digits. A name too long for the column is
+// shortened; the bracketed index always stays whole.
+uint32_t VLFormatMemberName(VLString name, bool isArray, uint64_t indexWidth, uint32_t index,
+                            char* buffer);
+uint32_t VLMemberNameWidth(VLString name, bool isArray, uint64_t indexWidth, uint32_t index);
+
+// Struct header line without its line break: "Type", "Type (.member)" or
+// "Type (.member[index])". Names too long for the line are shortened; the
+// decorations and the index always stay whole.
+uint32_t VLFormatStructHeader(VLString typeName, VLString memberName, bool isArray, uint64_t index,
+                              char* buffer);
