@@ -81,8 +81,8 @@ static void VLReportIndexOutOfRange(const VLRuntimeResult* result, const VLFile*
 }
 
 // The reports of a step that failed, in their fixed order, to standard error.
-static void VLPrintReports(const VLRuntimeResult* result, VLRuntime* runtime,
-                           const VLFile* layout, const VLFile* data, VLWriter* err) {
+static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
+                           const VLFile* data, VLWriter* err) {
     VLInstruction* instruction = result->instruction;
     uint32_t flags = result->flags;
     if (flags & VLRuntimeResultFlag_AssertionFailed) {
@@ -106,16 +106,13 @@ static void VLPrintReports(const VLRuntimeResult* result, VLRuntime* runtime,
         VLWritef(err, "' (specified size is %lli)\n", static_cast<long long>(result->size));
     }
     if (flags & VLRuntimeResultFlag_InvalidArrayCount) {
+        // The rejected count comes with the result: a struct member's frame is
+        // already pushed, so its count location no longer reads as it did.
         VLCountSubject subject = VLCountSubjectOf(instruction);
-        // A scalar's count is read where it stands; a struct member's frame is
-        // already pushed, so its count comes with the result.
-        int64_t count = instruction->type == VLInstructionType_PushFrame
-                            ? result->count
-                            : *VLResolveLocation(runtime, instruction->scalarExport.arrayCount);
         VLPrintRangeLocation(err, layout, subject.first, subject.following);
         VLWriteText(err, "Invalid array count of '");
         VLWriteString(err, subject.name);
-        VLWritef(err, "' (specified count is %lli).\n", static_cast<long long>(count));
+        VLWritef(err, "' (specified count is %lli).\n", static_cast<long long>(result->count));
     }
     if (flags & VLRuntimeResultFlag_IndexOutOfRange) VLReportIndexOutOfRange(result, layout, err);
     if (flags & VLRuntimeResultFlag_UnknownType)
@@ -156,7 +153,7 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLInstruction* instruction = result.instruction;
         if (!instruction) break;
         if (result.flags) {
-            if (printing) VLPrintReports(&result, &runtime, layout, data, err);
+            if (printing) VLPrintReports(&result, layout, data, err);
             break;
         }
         if (runtime.membersHidden != 0) continue;
