@@ -36,6 +36,7 @@ std::vector<uint8_t> Bytes(const char* hex) {
 }
 
 VLString Name(const std::string& text) { return {uint32_t(text.size()), text.data()}; }
+VLString Name(const char* text) { return {uint32_t(strlen(text)), text}; }
 
 std::string FormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration, const VLMemberBytes& bytes) {
     char buffer[VLValueTextLimit];
