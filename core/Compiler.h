@@ -34,6 +34,7 @@ struct VLScope {
     uint32_t savedSlotCount;         // For
     uint32_t loopStart;              // For, While, Do
     VLToken* increment;              // For: first token of the increment clause, or null
+    VLLocalVariable* savedLocals;    // For: the body's locals before the loop (restored at its end)
 };
 
 struct VLSpeculativeParse {
@@ -44,6 +45,9 @@ struct VLSpeculativeParse {
     VLError error;
     uint32_t bestTokenCount;
     VLError bestError;
+    // Set while the statement's last attempt runs: an error it records before
+    // consuming a token may become the reported one, so it is always formatted.
+    uint32_t finalAttempt;
 };
 
 struct VLContext {
@@ -153,6 +157,9 @@ struct VLExpressionTerm {
 struct VLExpression {
     VLExpressionTerm termsSentinel;
     uint32_t nesting;  // 11 per open parenthesis
+    // The attempt had already failed when the expression began: evaluating it
+    // then records nothing (the earlier error stands).
+    uint32_t stoppedAtStart;
 };
 
 // Status starts at 0; 1 after a division or modulo by zero (result 0).
