@@ -257,7 +257,7 @@ TEST(QuotedLiteral, AcceptConstant) {
         {"0xFFFFFFFFFFFFFFFF x", true, -1, true, false},
         {"'AB' x", true, 0x4241, true, false},
         {"'\\n' x", true, 10, true, false},
-        {"'ABCDEFGHI' x", true, 0x4847464544434241, false, true},  // valid, but recorded
+        {"'ABCDEFGHI' x", true, 0x4847464544434241, true, true},  // valid, but recorded
         {"x 1", false, 0, false, false},
         {"( 1 )", false, 0, false, false},
     };
