@@ -85,21 +85,29 @@ bool VLRuntimeHasEnded(const VLRuntime* runtime) {
     return !position.chunk || position.place >= position.chunk->count;
 }
 
-// Moves the position onto instruction `number`; the step's advance then
-// continues after it. Targets inside the current chunk or ahead of it are
-// found from the current chunk (skips over struct bodies, loop back-edges);
+// Makes the instruction after number `target` the next one to run: jumps,
+// skips and returns all continue after their target. The arithmetic is on 32
+// bits, so the target 0xFFFFFFFF (a loop that starts before the first
+// instruction) continues at instruction 0, and the last instruction as target
+// ends the program. Targets in or after the current chunk are found from the
+// current chunk (skips over struct bodies, loop back-edges within a chunk);
 // only a jump back into an earlier chunk searches from the start of the list.
-static void VLSeek(VLRuntime* runtime, uint64_t number) {
-    VL_ASSERT(number < runtime->instructions->totalCount);
+static void VLContinueAfter(VLRuntime* runtime, uint32_t target) {
+    uint32_t number = target + 1;
+    uint32_t total = runtime->instructions->totalCount;
+    VL_ASSERT(number <= total);
+    if (number == total) {
+        runtime->position = VLInstructionPosition{nullptr, 0};
+        return;
+    }
     VLInstructionChunk* chunk = runtime->position.chunk;
-    uint32_t first = chunk->items[0].index;
-    if (number < first) {
-        runtime->position = VLInstructionAt(runtime->instructions, uint32_t(number));
+    if (number < chunk->items[0].index) {
+        runtime->position = VLInstructionAt(runtime->instructions, number);
         return;
     }
     while (chunk && number - chunk->items[0].index >= chunk->count) chunk = chunk->next;
     VL_ASSERT(chunk);
-    runtime->position = VLInstructionPosition{chunk, uint32_t(number - chunk->items[0].index)};
+    runtime->position = VLInstructionPosition{chunk, number - chunk->items[0].index};
 }
 
 static void VLAdvance(VLInstructionPosition* position) {
@@ -423,13 +431,13 @@ VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
         VLPopFrame(runtime);
         break;
     case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
-        VLSeek(runtime, instruction->structDefinition.endIndex);
-        break;
-    case VLInstructionType_EndStructDefinition:  // return to the caller's number in slot 0
+        VLContinueAfter(runtime, instruction->structDefinition.endIndex);
+        return result;
+    case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
         VL_ASSERT(runtime->currentMember);
-        VLSeek(runtime, uint32_t(runtime->frames->slots[0]));
         runtime->currentMember = runtime->currentMember->parent;
-        break;
+        VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]));
+        return result;
     case VLInstructionType_SetArrayIndex:  // element number for the members declared next
         if (runtime->stackCount >= 2)
             runtime->arrayIndices[runtime->stackCount - 2] =
@@ -446,11 +454,11 @@ VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
     case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
         const auto& jump = instruction->jump;
         if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) break;
-        uint64_t target = jump.target.kind != VLLocationKind_None
-                              ? uint64_t(VLValue(runtime, jump.target))
+        uint32_t target = jump.target.kind != VLLocationKind_None
+                              ? uint32_t(VLValue(runtime, jump.target))
                               : jump.targetIndex;
-        VLSeek(runtime, target);
-        break;
+        VLContinueAfter(runtime, target);
+        return result;
     }
     case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
         *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
