@@ -9,7 +9,7 @@ import tarfile
 ENTRIES = [
     ("docs", None),
     ("docs/hello.txt", b"Hello, Vellum!\n"),
-    ("notes.txt", b"Headers are 512 bytes; file data is padded to 512 too.\n"),
+    ("notes.txt", b"Blocks of 512 bytes.\n"),
 ]
 
 buffer = io.BytesIO()
