@@ -1,26 +1,867 @@
-// Placeholder: replaced by the real implementation.
+// Parser.cpp - the statement compiler: VLCompile and everything it shares.
+//
+// Owns the compile context's life, the token primitives every compiler file
+// uses, error recording (one destination rule, the placeholder for attempts
+// that fail before consuming a token, the two-pass expected-item messages),
+// attempts and the choice of the error among them, slots, scopes, and every
+// statement: breakpoint, print, assert, var, assignments, if / else if /
+// else, while, do, for, the closing brace, default, layout and typedef.
+// Statements are recognised by trying their forms in turn on the same tokens;
+// each form emits its instructions as it parses.
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
 #include "Compiler.h"
 
-VLProgram VLCompile(VLToken* firstToken, VLArena* arena) { VL_ASSERT(!"not built yet"); }
-bool VLIsStopped(const VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-void VLConsume(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-uint32_t VLExpectKeyword(VLContext* ctx, std::initializer_list<const char*> words) { VL_ASSERT(!"not built yet"); }
-uint32_t VLExpectPunctuation(VLContext* ctx, std::initializer_list<uint32_t> codes) { VL_ASSERT(!"not built yet"); }
-uint32_t VLAcceptPunctuation(VLContext* ctx, uint32_t code) { VL_ASSERT(!"not built yet"); }
-VLString VLExpectIdentifier(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-VLString VLAcceptIdentifier(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-int VLAcceptWord(VLContext* ctx, const char* word) { VL_ASSERT(!"not built yet"); }
-bool VLIsPunctuation(const VLToken* token, uint32_t code) { VL_ASSERT(!"not built yet"); }
-bool VLTokenIs(const VLToken* token, const char* word) { VL_ASSERT(!"not built yet"); }
-void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...) { VL_ASSERT(!"not built yet"); }
-void VLRecordError(VLContext* ctx, VLToken* token, const char* message) { VL_ASSERT(!"not built yet"); }
-void VLBeginAttempt(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-void VLEndAttempt(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-VLLocation VLNewSlot(VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-uint32_t VLSlotCounter(const VLContext* ctx) { VL_ASSERT(!"not built yet"); }
-void VLSetSlotCounter(VLContext* ctx, uint32_t counter) { VL_ASSERT(!"not built yet"); }
-VLLocation VLLocal(uint32_t depth, uint32_t index) { VL_ASSERT(!"not built yet"); }
-VLLocation VLGlobal(uint32_t depth, uint32_t index) { VL_ASSERT(!"not built yet"); }
-VLLocation VLCursorLocation() { VL_ASSERT(!"not built yet"); }
-VLString VLCopyString(VLContext* ctx, VLString text) { VL_ASSERT(!"not built yet"); }
+static const char VLPlaceholderMessage[] = "Speculative early out - should never be printed out.";
+
+// ---------------------------------------------------------------------------
+// Error recording
+// ---------------------------------------------------------------------------
+
+// The destination rule: inside a statement the error belongs to the current
+// attempt (replacing what it held; dropped once the statement matched);
+// outside one the first error of the compilation stands.
+static bool VLErrorWouldBeDropped(const VLContext* ctx) {
+    if (ctx->speculativeParse.firstToken) return ctx->speculativeParse.matched != 0;
+    return VLErrorIsValid(&ctx->output.error);
+}
+
+static void VLStoreError(VLContext* ctx, VLToken* token, uint64_t length, const char* message) {
+    if (VLErrorWouldBeDropped(ctx)) return;
+    VLError error = {token, length, message};
+    if (ctx->speculativeParse.firstToken) ctx->speculativeParse.error = error;
+    else ctx->output.error = error;
+}
+
+void VLRecordError(VLContext* ctx, VLToken* token, const char* message) {
+    VLStoreError(ctx, token ? token : ctx->token, strlen(message), message);
+}
+
+// Formats only when the message can be seen: an attempt that has consumed no
+// token and is not the statement's last one records the placeholder instead,
+// because a later attempt always takes its place.
+void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...) {
+    if (!token) token = ctx->token;
+    if (VLErrorWouldBeDropped(ctx)) return;
+    const VLSpeculativeParse* speculative = &ctx->speculativeParse;
+    if (speculative->firstToken && speculative->tokenCount == 0 && !speculative->finalAttempt) {
+        VLStoreError(ctx, token, strlen(VLPlaceholderMessage), VLPlaceholderMessage);
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    VL_ASSERT(length > 0);
+    char* message = VLArenaNew<char>(ctx->arena, size_t(length) + 1);
+    va_start(arguments, format);
+    vsnprintf(message, size_t(length) + 1, format, arguments);
+    va_end(arguments);
+    VLStoreError(ctx, token, uint64_t(length), message);
+}
+
+// A message built in two passes: measured with a null buffer, then written
+// into an allocation of exactly that size (no terminating NUL).
+struct VLMessageBuilder {
+    char* buffer;
+    uint64_t length;
+};
+
+static void VLAppendText(VLMessageBuilder* builder, const char* text, size_t length) {
+    if (builder->buffer) memcpy(builder->buffer + builder->length, text, length);
+    builder->length += length;
+}
+
+// The separator before item i of n: none first, " or " before the last,
+// `between` otherwise.
+static void VLAppendSeparator(VLMessageBuilder* builder, size_t i, size_t n, const char* between) {
+    if (i == 0) return;
+    const char* separator = i + 1 == n ? " or " : between;
+    VLAppendText(builder, separator, strlen(separator));
+}
+
+// "Expected identifier a, b or c"
+static void VLWriteKeywordMessage(VLMessageBuilder* builder, std::initializer_list<const char*> words) {
+    const char prefix[] = "Expected identifier ";
+    VLAppendText(builder, prefix, sizeof prefix - 1);
+    size_t i = 0;
+    for (const char* word : words) {
+        VLAppendSeparator(builder, i++, words.size(), ", ");
+        VLAppendText(builder, word, strlen(word));
+    }
+}
+
+// "Expected punctuation , or )": each code written as its characters, lowest byte first.
+static void VLWritePunctuationMessage(VLMessageBuilder* builder, std::initializer_list<uint32_t> codes) {
+    const char prefix[] = "Expected punctuation ";
+    VLAppendText(builder, prefix, sizeof prefix - 1);
+    size_t i = 0;
+    for (uint32_t code : codes) {
+        VLAppendSeparator(builder, i++, codes.size(), " ");
+        for (; code != 0; code >>= 8) {
+            char c = char(code & 0xFF);
+            VLAppendText(builder, &c, 1);
+        }
+    }
+}
+
+template <class Items, class Writer>
+static void VLRecordListMessage(VLContext* ctx, Items items, Writer write) {
+    if (VLErrorWouldBeDropped(ctx)) return;
+    VLMessageBuilder measure = {nullptr, 0};
+    write(&measure, items);
+    VLMessageBuilder fill = {VLArenaNew<char>(ctx->arena, measure.length), 0};
+    write(&fill, items);
+    VL_ASSERT(fill.length == measure.length);
+    VLStoreError(ctx, ctx->token, fill.length, fill.buffer);
+}
+
+// ---------------------------------------------------------------------------
+// Token primitives
+// ---------------------------------------------------------------------------
+
+bool VLIsStopped(const VLContext* ctx) {
+    return ctx->speculativeParse.matched || VLErrorIsValid(&ctx->speculativeParse.error) ||
+           VLErrorIsValid(&ctx->output.error);
+}
+
+void VLConsume(VLContext* ctx) {
+    if (!ctx->token) return;
+    ctx->token = ctx->token->next;
+    ctx->speculativeParse.tokenCount += 1;
+}
+
+bool VLIsPunctuation(const VLToken* token, uint32_t code) {
+    return token && token->type == VLTokenType_Punctuation && token->punctuation.code == code;
+}
+
+bool VLTokenIs(const VLToken* token, const char* word) {
+    return token && VLStringEqualsText(VLTokenText(token), word);
+}
+
+uint32_t VLExpectKeyword(VLContext* ctx, std::initializer_list<const char*> words) {
+    if (VLIsStopped(ctx)) return 0;
+    uint32_t number = 1;
+    for (const char* word : words) {
+        if (VLTokenIs(ctx->token, word)) {
+            VLConsume(ctx);
+            return number;
+        }
+        ++number;
+    }
+    VLRecordListMessage(ctx, words, VLWriteKeywordMessage);
+    return 0;
+}
+
+uint32_t VLExpectPunctuation(VLContext* ctx, std::initializer_list<uint32_t> codes) {
+    if (VLIsStopped(ctx)) return 0;
+    for (uint32_t code : codes) {
+        if (VLIsPunctuation(ctx->token, code)) {
+            VLConsume(ctx);
+            return code;
+        }
+    }
+    VLRecordListMessage(ctx, codes, VLWritePunctuationMessage);
+    return 0;
+}
+
+uint32_t VLAcceptPunctuation(VLContext* ctx, uint32_t code) {
+    if (VLIsStopped(ctx) || !VLIsPunctuation(ctx->token, code)) return 0;
+    VLConsume(ctx);
+    return code;
+}
+
+VLString VLAcceptIdentifier(VLContext* ctx) {
+    if (VLIsStopped(ctx) || !ctx->token || ctx->token->type != VLTokenType_Identifier) {
+        return VLString{0, nullptr};
+    }
+    VLString text = VLTokenText(ctx->token);
+    VLConsume(ctx);
+    return text;
+}
+
+VLString VLExpectIdentifier(VLContext* ctx) {
+    if (VLIsStopped(ctx)) return VLString{0, nullptr};
+    VLString text = VLAcceptIdentifier(ctx);
+    if (text.length == 0) VLRecordError(ctx, nullptr, "Expected identifier.");
+    return text;
+}
+
+int VLAcceptWord(VLContext* ctx, const char* word) {
+    if (VLIsStopped(ctx) || !VLTokenIs(ctx->token, word)) return 0;
+    VLConsume(ctx);
+    return 1;
+}
+
+VLString VLCopyString(VLContext* ctx, VLString text) {
+    if (text.length == 0) return VLString{0, nullptr};
+    char* copy = VLArenaNew<char>(ctx->arena, text.length);
+    memcpy(copy, text.chars, text.length);
+    return VLString{text.length, copy};
+}
+
+// ---------------------------------------------------------------------------
+// Attempts
+// ---------------------------------------------------------------------------
+
+void VLBeginAttempt(VLContext* ctx) {
+    ctx->speculativeParse.savedEnums = ctx->output.enums;
+    ctx->speculativeParse.tokenCount = 0;
+}
+
+// A failed attempt is backed out (cursor and enumerations) and its error kept
+// when it got at least as far as the best so far: ties go to the later one.
+void VLEndAttempt(VLContext* ctx) {
+    VLSpeculativeParse* speculative = &ctx->speculativeParse;
+    if (!VLErrorIsValid(&speculative->error)) {
+        speculative->matched = 1;
+        return;
+    }
+    ctx->token = speculative->firstToken;
+    ctx->output.enums = speculative->savedEnums;
+    if (speculative->tokenCount >= speculative->bestTokenCount) {
+        speculative->bestError = speculative->error;
+        speculative->bestTokenCount = speculative->tokenCount;
+    }
+    speculative->error = VLError{};
+}
+
+typedef void (*VLStatementParser)(VLContext* ctx);
+
+// Runs one statement form as an attempt, unless an earlier form matched.
+static void VLAttempt(VLContext* ctx, VLStatementParser parse, bool final = false) {
+    if (ctx->speculativeParse.matched) return;
+    ctx->speculativeParse.finalAttempt = final;
+    VLBeginAttempt(ctx);
+    parse(ctx);
+    VLEndAttempt(ctx);
+}
+
+// ---------------------------------------------------------------------------
+// Slots
+// ---------------------------------------------------------------------------
+
+VLLocation VLLocal(uint32_t depth, uint32_t index) { return VLLocation{VLLocationKind_Local, depth, index}; }
+
+VLLocation VLGlobal(uint32_t depth, uint32_t index) { return VLLocation{VLLocationKind_Global, depth, index}; }
+
+VLLocation VLCursorLocation() { return VLGlobal(0, 1); }
+
+uint32_t VLSlotCounter(const VLContext* ctx) { return ctx->stacks[ctx->stackIndex]; }
+
+void VLSetSlotCounter(VLContext* ctx, uint32_t counter) { ctx->stacks[ctx->stackIndex] = counter; }
+
+// Records the frame-capacity error straight into the compilation's error, so
+// that no attempt can replace or drop it: a slot number past the frame must
+// never reach the runtime.
+static void VLReportFrameFull(VLContext* ctx) {
+    if (VLErrorIsValid(&ctx->output.error)) return;
+    const char* message = ctx->typeDefinitionBeingParsed
+                              ? "Too many values in one struct body (a frame holds 64 slots)."
+                              : "Too many values at the top level (a frame holds 64 slots).";
+    ctx->output.error = VLError{ctx->token, strlen(message), message};
+}
+
+// Hands out the next slot number of the current frame level. A number past
+// the frame's 64 slots marks the first compilation for a second one with
+// per-body numbering; in that second compilation it is an error.
+static uint32_t VLTakeSlotNumber(VLContext* ctx) {
+    uint32_t number = ctx->stacks[ctx->stackIndex] + 2;
+    ctx->stacks[ctx->stackIndex] += 1;
+    if (number >= VLFrameSlotCount) {
+        if (ctx->slotsPerBody) VLReportFrameFull(ctx);
+        else ctx->slotOverflow = 1;
+    }
+    return number;
+}
+
+VLLocation VLNewSlot(VLContext* ctx) { return VLLocal(0, VLTakeSlotNumber(ctx)); }
+
+// ---------------------------------------------------------------------------
+// Scopes
+// ---------------------------------------------------------------------------
+
+static VLScope* VLPushScope(VLContext* ctx, uint32_t type) {
+    VLScope* scope = ctx->freeScopes;
+    if (scope) ctx->freeScopes = scope->next;
+    else scope = VLArenaNew<VLScope>(ctx->arena);
+    *scope = VLScope{};
+    scope->type = type;
+    scope->next = ctx->scopes;
+    ctx->scopes = scope;
+    return scope;
+}
+
+static void VLPopScope(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    VL_ASSERT(scope != nullptr);
+    ctx->scopes = scope->next;
+    scope->next = ctx->freeScopes;
+    ctx->freeScopes = scope;
+}
+
+static bool VLIsIfChainScope(const VLScope* scope) {
+    return scope && scope->type >= VL_ScopeType_If && scope->type <= VL_ScopeType_Else;
+}
+
+// ---------------------------------------------------------------------------
+// Statements allowed everywhere
+// ---------------------------------------------------------------------------
+
+static const char VLUnmatchedParenthesis[] = "Expected ) to close this (.";
+
+// "breakpoint" "(" ")" ";"
+static void VLParseBreakpoint(VLContext* ctx) {
+    VLExpectKeyword(ctx, {"breakpoint"});
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (!VLIsStopped(ctx)) VLEmit(ctx, VLInstructionType_Breakpoint);
+}
+
+// The message of a print without a string literal: the source text from the
+// "(" through its matching ")".
+static VLString VLParenthesisedText(const VLToken* open) {
+    const VLToken* close = open->punctuation.match;
+    return VLString{close->end.offset - open->start.offset + 1, open->start.cursor};
+}
+
+// "print" "(" ( string [ "," expression ] | expression ) ")" ";"
+static void VLParsePrint(VLContext* ctx) {
+    uint32_t savedSlots = VLSlotCounter(ctx);
+    if (!VLExpectKeyword(ctx, {"print"})) return;
+    VLToken* open = ctx->token;
+    if (!VLExpectPunctuation(ctx, {VLCode("(")})) return;
+    VLString message;
+    bool hasValue = true;
+    if (ctx->token && ctx->token->type == VLTokenType_String) {
+        message = VLCopyString(ctx, VLTokenText(ctx->token));
+        VLConsume(ctx);
+        hasValue = VLAcceptPunctuation(ctx, VLCode(",")) != 0;
+    } else if (!ctx->token) {
+        message = VLCopyString(ctx, VLString{3, "???"});
+    } else if (!open->punctuation.match) {
+        VLRecordError(ctx, open, VLUnmatchedParenthesis);
+        return;
+    } else {
+        message = VLCopyString(ctx, VLParenthesisedText(open));
+    }
+    VLLocation value = {};
+    if (hasValue) {
+        value = VLNewSlot(ctx);
+        VLCompileExpressionInto(ctx, value);
+    }
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (!VLIsStopped(ctx)) {
+        VLInstruction* print = VLEmit(ctx, VLInstructionType_Print);
+        print->print.message = message;
+        print->print.value = value;
+    }
+    VLSetSlotCounter(ctx, savedSlots);
+}
+
+// "assert" "(" expression ")" ";"
+static void VLParseAssert(VLContext* ctx) {
+    uint32_t savedSlots = VLSlotCounter(ctx);
+    VLToken* keyword = ctx->token;
+    if (!VLExpectKeyword(ctx, {"assert"})) return;
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    VLLocation condition = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, condition);
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (!VLIsStopped(ctx)) {
+        VLInstruction* assertion = VLEmit(ctx, VLInstructionType_Assert);
+        assertion->assertion.condition = condition;
+        assertion->assertion.token = keyword;
+    }
+    VLSetSlotCounter(ctx, savedSlots);
+}
+
+// A local of the struct being defined; its slot stays taken (a for loop gives
+// it back at its closing brace).
+// "var" identifier [ "=" expression ] ";"
+static void VLParseVar(VLContext* ctx) {
+    VLToken* keyword = ctx->token;
+    if (!VLExpectKeyword(ctx, {"var"})) return;
+    VLTypeDefinition* type = ctx->typeDefinitionBeingParsed;
+    if (!type) {
+        VLRecordError(ctx, keyword, "Local variables (var) are only allowed inside a struct body.");
+        return;
+    }
+    VLString name = VLExpectIdentifier(ctx);
+    if (VLIsStopped(ctx)) return;
+    VLLocalVariable* local = VLArenaNew<VLLocalVariable>(ctx->arena);
+    local->name = VLCopyString(ctx, name);
+    local->location = VLNewSlot(ctx);
+    local->next = type->locals;
+    type->locals = local;
+    if (VLAcceptPunctuation(ctx, VLCode("="))) {
+        VLCompileExpressionInto(ctx, local->location);
+        VLExpectPunctuation(ctx, {VLCode(";")});
+    } else {
+        VLExpectPunctuation(ctx, {VLCode(";")});
+        if (!VLIsStopped(ctx)) VLEmitLoadConstant(ctx, local->location, 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Assignments
+// ---------------------------------------------------------------------------
+
+// "@" | local-name
+static bool VLParseAssignmentTarget(VLContext* ctx, VLLocation* target) {
+    if (VLIsStopped(ctx)) return false;
+    if (VLAcceptPunctuation(ctx, VLCode("@"))) {
+        *target = VLCursorLocation();
+        return true;
+    }
+    VLToken* at = ctx->token;
+    VLString name = VLAcceptIdentifier(ctx);
+    VLTypeDefinition* type = ctx->typeDefinitionBeingParsed;
+    VLLocalVariable* local = name.length && type ? VLFindLocalVariable(type->locals, name) : nullptr;
+    if (local) {
+        *target = local->location;
+        return true;
+    }
+    VLString text = at ? VLTokenText(at) : VLString{0, ""};
+    VLReportError(ctx, at, "Expected local variable or @, got '%.*s'.", int(text.length), text.chars);
+    return false;
+}
+
+// The binary operator of a compound assignment: its code without the "=".
+static uint32_t VLOperatorOfCompound(uint32_t code) {
+    return code > 0xFFFF ? code & 0xFFFF : code & 0xFF;
+}
+
+// The source of a compound assignment is not parenthesised: the target is the
+// expression's first operand and the operator its first binary operator, so
+// x -= a - b computes x - a - b.
+// target ( "<<=" | ">>=" | "^=" | "|=" | "&=" | "%=" | "/=" | "*=" | "-=" | "+=" | "=" ) expression
+static void VLParseAssignment(VLContext* ctx) {
+    uint32_t savedSlots = VLSlotCounter(ctx);
+    VLLocation target;
+    if (!VLParseAssignmentTarget(ctx, &target)) return;
+    uint32_t op = VLExpectPunctuation(
+        ctx, {VLCode("<<="), VLCode(">>="), VLCode("^="), VLCode("|="), VLCode("&="), VLCode("%="),
+              VLCode("/="), VLCode("*="), VLCode("-="), VLCode("+="), VLCode("=")});
+    if (op == VLCode("=")) {
+        VLCompileExpressionInto(ctx, target);
+    } else if (op != 0) {
+        VLExpression* expression = VLStartExpression(ctx);
+        VLExpressionTerm* first = expression->termsSentinel.next;
+        first->value.type = VL_OperatorValueType_Symbol;
+        first->value.location = target;
+        VLPushOperator(ctx, expression, VLOperatorOfCompound(op));
+        VLParseExpressionTerms(ctx, expression);
+        VLEvaluateInto(ctx, expression, target);
+    }
+    VLSetSlotCounter(ctx, savedSlots);
+}
+
+// assignment ";"
+static void VLParseAssignmentStatement(VLContext* ctx) {
+    VLParseAssignment(ctx);
+    VLExpectPunctuation(ctx, {VLCode(";")});
+}
+
+// ---------------------------------------------------------------------------
+// Blocks
+// ---------------------------------------------------------------------------
+
+// Compiles the condition into a new slot c, negated, and returns the
+// conditional goto on c that leaves the block (its target is patched at the
+// block's end). The counter is put back: c is only read by that goto.
+// "if" "(" expression ")" "{"
+static VLInstruction* VLParseIfHeader(VLContext* ctx) {
+    uint32_t savedSlots = VLSlotCounter(ctx);
+    if (!VLExpectKeyword(ctx, {"if"})) return nullptr;
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    VLLocation condition = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, condition);
+    if (!VLIsStopped(ctx)) VLEmitUnary(ctx, VLInstructionType_LogicalNot, condition, condition);
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode("{")});
+    VLInstruction* exitJump = nullptr;
+    if (!VLIsStopped(ctx)) exitJump = VLEmitConditionalGoto(ctx, condition, 0);
+    VLSetSlotCounter(ctx, savedSlots);
+    return exitJump;
+}
+
+static void VLParseIf(VLContext* ctx) {
+    VLInstruction* conditionalGoto = VLParseIfHeader(ctx);
+    if (conditionalGoto) VLPushScope(ctx, VL_ScopeType_If)->conditionalGoto = conditionalGoto;
+}
+
+// Tried only right after the "}" of an if or else-if block.
+// "else" ( "if" "(" expression ")" "{" | "{" )
+static void VLParseElse(VLContext* ctx) {
+    if (!VLExpectKeyword(ctx, {"else"})) return;
+    if (VLTokenIs(ctx->token, "if")) {
+        VLInstruction* conditionalGoto = VLParseIfHeader(ctx);
+        if (conditionalGoto) VLPushScope(ctx, VL_ScopeType_ElseIf)->conditionalGoto = conditionalGoto;
+        return;
+    }
+    VLExpectKeyword(ctx, {"{"});
+    if (!VLIsStopped(ctx)) VLPushScope(ctx, VL_ScopeType_Else);
+}
+
+// The condition slot stays taken for the whole loop.
+// "while" "(" expression ")" "{"
+static void VLParseWhile(VLContext* ctx) {
+    uint32_t loopStart = VLContinueAfterLast(ctx);
+    if (!VLExpectKeyword(ctx, {"while"})) return;
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    if (VLIsStopped(ctx)) return;
+    VLLocation condition = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, condition);
+    VLInstruction* exitJump = nullptr;
+    if (!VLIsStopped(ctx)) {
+        VLEmitUnary(ctx, VLInstructionType_LogicalNot, condition, condition);
+        exitJump = VLEmitConditionalGoto(ctx, condition, 0);
+    }
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode("{")});
+    if (VLIsStopped(ctx)) return;
+    VLScope* scope = VLPushScope(ctx, VL_ScopeType_While);
+    scope->loopStart = loopStart;
+    scope->conditionalGoto = exitJump;
+}
+
+// The condition is compiled by the closing brace.
+// "do" "{"
+static void VLParseDo(VLContext* ctx) {
+    VLExpectKeyword(ctx, {"do"});
+    VLExpectPunctuation(ctx, {VLCode("{")});
+    if (VLIsStopped(ctx)) return;
+    VLPushScope(ctx, VL_ScopeType_Do)->loopStart = VLContinueAfterLast(ctx);
+}
+
+// The increment clause is skipped here and compiled at the closing brace;
+// every slot taken from the "for" on is given back there.
+// "for" "(" ( ";" | var-statement ) expression ";" [ assignment ] ")" "{"
+static void VLParseFor(VLContext* ctx) {
+    uint32_t savedSlots = VLSlotCounter(ctx);
+    if (!VLExpectKeyword(ctx, {"for"})) return;
+    VLToken* open = ctx->token;
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    if (VLIsStopped(ctx)) return;
+    if (!open->punctuation.match) {
+        VLRecordError(ctx, open, VLUnmatchedParenthesis);
+        return;
+    }
+    VLLocalVariable* savedLocals = ctx->typeDefinitionBeingParsed->locals;
+    if (!VLAcceptPunctuation(ctx, VLCode(";"))) VLParseVar(ctx);
+    if (VLIsStopped(ctx)) return;
+    uint32_t loopStart = VLContinueAfterLast(ctx);
+    VLLocation condition = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, condition);
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx)) return;
+    VLEmitUnary(ctx, VLInstructionType_LogicalNot, condition, condition);
+    VLInstruction* exitJump = VLEmitConditionalGoto(ctx, condition, 0);
+    VLToken* increment = nullptr;
+    if (!VLAcceptPunctuation(ctx, VLCode(")"))) increment = ctx->token;
+    ctx->token = open->punctuation.match->next;
+    VLExpectPunctuation(ctx, {VLCode("{")});
+    if (VLIsStopped(ctx)) return;
+    VLScope* scope = VLPushScope(ctx, VL_ScopeType_For);
+    scope->savedSlotCount = savedSlots;
+    scope->loopStart = loopStart;
+    scope->conditionalGoto = exitJump;
+    scope->increment = increment;
+    scope->savedLocals = savedLocals;
+}
+
+// ---------------------------------------------------------------------------
+// Closing a scope. N is the instruction count at the brace; jump targets
+// name the instruction after which execution continues.
+// ---------------------------------------------------------------------------
+
+// "}" ";"
+static void VLCloseStruct(VLContext* ctx) {
+    VLExpectPunctuation(ctx, {VLCode("}")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx)) return;
+    VLTypeDefinition* type = ctx->typeDefinitionBeingParsed;
+    VLInstruction* end = VLEmit(ctx, VLInstructionType_EndStructDefinition);
+    if (type->startInstruction) type->startInstruction->structDefinition.endIndex = end->index;
+    VLCloseStructBody(ctx, type);
+    ctx->typeDefinitionBeingParsed = nullptr;
+    VLPopScope(ctx);
+    if (ctx->slotsPerBody) ctx->stacks[0] = ctx->savedTopLevelSlots;
+}
+
+// Closes an if chain whose last block just ended: every if and else-if
+// block's exit goto jumps to the chain's end E.
+static void VLCloseIfChain(VLContext* ctx, uint32_t chainEnd) {
+    for (;;) {
+        VLScope* scope = ctx->scopes;
+        VL_ASSERT(VLIsIfChainScope(scope));
+        bool chainStart = scope->type == VL_ScopeType_If;
+        if (scope->type != VL_ScopeType_Else) scope->exitGoto->jump.targetIndex = chainEnd;
+        VLPopScope(ctx);
+        if (chainStart) return;
+    }
+}
+
+// "}" of an if, else-if or else block (the brace is consumed directly). The
+// chain stays open while the word "else" follows.
+static void VLCloseIfBlock(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    VLConsume(ctx);
+    uint32_t braceCount = ctx->output.instructions.totalCount;
+    uint32_t chainEnd = braceCount - 1;
+    if (scope->type != VL_ScopeType_Else) {
+        scope->conditionalGoto->jump.targetIndex = braceCount;
+        scope->exitGoto = VLEmitGoto(ctx, braceCount);
+        chainEnd = braceCount;
+    }
+    if (VLTokenIs(ctx->token, "else")) return;
+    if (scope->type == VL_ScopeType_If) VLPopScope(ctx);  // its goto continues right after itself
+    else VLCloseIfChain(ctx, chainEnd);
+}
+
+// "}"; the increment clause (an assignment up to the for's ")") is compiled
+// here, before the jump back.
+static void VLCloseFor(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    VLExpectPunctuation(ctx, {VLCode("}")});
+    if (VLIsStopped(ctx)) return;
+    if (scope->increment) {
+        VLToken* afterBrace = ctx->token;
+        ctx->token = scope->increment;
+        VLParseAssignment(ctx);
+        VLExpectPunctuation(ctx, {VLCode(")")});
+        if (VLIsStopped(ctx)) return;
+        ctx->token = afterBrace;
+    }
+    VLInstruction* back = VLEmitGoto(ctx, scope->loopStart);
+    scope->conditionalGoto->jump.targetIndex = back->index;
+    VLSetSlotCounter(ctx, scope->savedSlotCount);
+    // The loop's locals lose their names with their slots.
+    ctx->typeDefinitionBeingParsed->locals = scope->savedLocals;
+    VLPopScope(ctx);
+}
+
+// "}"
+static void VLCloseWhile(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    VLExpectPunctuation(ctx, {VLCode("}")});
+    if (VLIsStopped(ctx)) return;
+    VLInstruction* back = VLEmitGoto(ctx, scope->loopStart);
+    scope->conditionalGoto->jump.targetIndex = back->index;
+    VLPopScope(ctx);
+}
+
+// The condition is used unnegated: the loop repeats while it holds. Its slot
+// stays taken.
+// "}" "while" "(" expression ")" ";"
+static void VLCloseDo(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    VLExpectPunctuation(ctx, {VLCode("}")});
+    VLExpectKeyword(ctx, {"while"});
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    if (VLIsStopped(ctx)) return;
+    VLLocation condition = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, condition);
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx)) return;
+    VLEmitConditionalGoto(ctx, condition, scope->loopStart);
+    VLPopScope(ctx);
+}
+
+static void VLParseCloseScope(VLContext* ctx) {
+    VLScope* scope = ctx->scopes;
+    if (!scope) {
+        VLToken* brace = ctx->token;
+        VLExpectPunctuation(ctx, {VLCode("}")});
+        VLRecordError(ctx, brace, "Unexpected end of scope.");
+        return;
+    }
+    switch (scope->type) {
+        case VL_ScopeType_Struct: VLCloseStruct(ctx); break;
+        case VL_ScopeType_If:
+        case VL_ScopeType_ElseIf:
+        case VL_ScopeType_Else: VLCloseIfBlock(ctx); break;
+        case VL_ScopeType_For: VLCloseFor(ctx); break;
+        case VL_ScopeType_While: VLCloseWhile(ctx); break;
+        case VL_ScopeType_Do: VLCloseDo(ctx); break;
+        default: VL_ASSERT(!"unknown scope type");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Top-level statements
+// ---------------------------------------------------------------------------
+
+// The byte order takes effect as soon as its word has matched.
+// "default" "(" "endianess" "=" ( "little" | "big" ) ")" ";"
+static void VLParseDefault(VLContext* ctx) {
+    VLExpectKeyword(ctx, {"default"});
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    VLExpectKeyword(ctx, {"endianess"});
+    VLExpectPunctuation(ctx, {VLCode("=")});
+    uint32_t order = VLExpectKeyword(ctx, {"little", "big"});
+    if (order != 0) ctx->defaultBigEndian = order - 1;
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLExpectPunctuation(ctx, {VLCode(";")});
+}
+
+// A root to decode: the call sequence of the referenced type, with an empty
+// name, no array count and member number 0.
+// "layout" type-reference ";"
+static void VLParseLayout(VLContext* ctx) {
+    if (!VLExpectKeyword(ctx, {"layout"})) return;
+    VLTypeReference reference = VLParseTypeReference(ctx);
+    if (reference.kind != VLTypeReference_None && !VLIsStopped(ctx)) {
+        VLEmitPushFrame(ctx, &reference);
+        VLEmitTypeCall(ctx, &reference);
+    }
+    VLExpectPunctuation(ctx, {VLCode(";")});
+}
+
+// The size is compiled here, into a global slot that stays taken; members
+// declared through the typedef read it from there.
+// "typedef" primitive-spec identifier ";"
+static void VLParseTypedef(VLContext* ctx) {
+    if (!VLExpectKeyword(ctx, {"typedef"})) return;
+    VL_ASSERT(ctx->stackIndex == 0);
+    VLLocation size = VLGlobal(0, VLTakeSlotNumber(ctx));
+    VLPrimitiveSpec spec = VLParsePrimitiveSpec(ctx, size);
+    VLString name = VLExpectIdentifier(ctx);
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx)) return;
+    VLTypedef* record = VLArenaNew<VLTypedef>(ctx->arena);
+    record->name = VLCopyString(ctx, name);
+    record->spec = spec;
+    record->size = size;
+    record->next = ctx->output.typedefs;
+    ctx->output.typedefs = record;
+}
+
+// ---------------------------------------------------------------------------
+// The statement loop
+// ---------------------------------------------------------------------------
+
+// The else form is only a candidate right after the "}" of an if or else-if
+// block: that scope is still innermost and already has its exit goto.
+static bool VLElseMayFollow(const VLContext* ctx) {
+    const VLScope* scope = ctx->scopes;
+    return scope && (scope->type == VL_ScopeType_If || scope->type == VL_ScopeType_ElseIf) &&
+           scope->exitGoto != nullptr;
+}
+
+static void VLCompileBodyStatement(VLContext* ctx) {
+    if (VLIsPunctuation(ctx->token, VLCode("}"))) {
+        VLAttempt(ctx, VLParseCloseScope, true);
+        return;
+    }
+    VLAttempt(ctx, VLParseAssignmentStatement);
+    if (VLElseMayFollow(ctx)) VLAttempt(ctx, VLParseElse);
+    VLAttempt(ctx, VLParseIf);
+    VLAttempt(ctx, VLParseWhile);
+    VLAttempt(ctx, VLParseDo);
+    VLAttempt(ctx, VLParseFor);
+    VLAttempt(ctx, VLParseMemberDeclaration, true);
+}
+
+// The struct header attempt; returns the definition whose body it opened.
+static VLTypeDefinition* VLAttemptStructHeader(VLContext* ctx) {
+    if (ctx->speculativeParse.matched) return nullptr;
+    uint32_t topLevelSlots = ctx->stacks[0];
+    VLBeginAttempt(ctx);
+    VLTypeDefinition* type = VLParseStructHeader(ctx);
+    bool failed = VLErrorIsValid(&ctx->speculativeParse.error) || VLErrorIsValid(&ctx->output.error);
+    VLEndAttempt(ctx);
+    if (!failed && type) return type;
+    ctx->stacks[0] = topLevelSlots;  // a header that opened no body keeps the top-level numbering
+    return nullptr;
+}
+
+static void VLCompileTopLevelStatement(VLContext* ctx) {
+    VLAttempt(ctx, VLParseDefault);
+    VLTypeDefinition* opened = VLAttemptStructHeader(ctx);
+    VLAttempt(ctx, VLParseEnum);
+    VLAttempt(ctx, VLParseLayout);
+    VLAttempt(ctx, VLParseTypedef, true);
+    if (opened) {
+        ctx->typeDefinitionBeingParsed = opened;
+        VLPushScope(ctx, VL_ScopeType_Struct);
+    }
+}
+
+// One statement: its forms are tried in a fixed order on the same tokens; the
+// first that succeeds wins, and when none does the error of the attempt that
+// got furthest (the later one on a tie) becomes the compilation's error.
+static void VLCompileStatement(VLContext* ctx) {
+    ctx->speculativeParse = VLSpeculativeParse{};
+    ctx->speculativeParse.firstToken = ctx->token;
+    VLAttempt(ctx, VLParseBreakpoint);
+    VLAttempt(ctx, VLParsePrint);
+    VLAttempt(ctx, VLParseAssert);
+    VLAttempt(ctx, VLParseVar);
+    if (ctx->typeDefinitionBeingParsed) VLCompileBodyStatement(ctx);
+    else VLCompileTopLevelStatement(ctx);
+    if (!ctx->speculativeParse.matched && !VLErrorIsValid(&ctx->output.error)) {
+        VL_ASSERT(VLErrorIsValid(&ctx->speculativeParse.bestError));
+        ctx->output.error = ctx->speculativeParse.bestError;
+    }
+    ctx->speculativeParse = VLSpeculativeParse{};
+}
+
+// Tokens that run out inside a struct body or a block leave code that must
+// not run (the body's end is unknown): that is an error at the end of the
+// token list.
+static void VLReportOpenScopes(VLContext* ctx) {
+    const VLScope* scope = ctx->scopes;
+    if (!scope || VLErrorIsValid(&ctx->output.error)) return;
+    VLString name = ctx->typeDefinitionBeingParsed ? ctx->typeDefinitionBeingParsed->name
+                                                   : VLString{0, ""};
+    if (scope->type == VL_ScopeType_Struct) {
+        VLReportError(ctx, nullptr, "Struct %.*s is not closed: expected }; before the end of the layout.",
+                      int(name.length), name.chars);
+    } else {
+        VLReportError(ctx, nullptr,
+                      "A block in struct %.*s is not closed: expected } before the end of the layout.",
+                      int(name.length), name.chars);
+    }
+}
+
+struct VLCompilation {
+    VLProgram program;
+    bool slotOverflow;
+};
+
+static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint32_t slotsPerBody) {
+    VLContext ctx = {};
+    ctx.arena = arena;
+    ctx.slotsPerBody = slotsPerBody;
+    ctx.output.arena = arena;
+    VLInstructionChunk* chunk = VLArenaNew<VLInstructionChunk>(arena);
+    ctx.output.instructions.first = chunk;
+    ctx.output.instructions.last = chunk;
+    VLTypeChunk* typeChunk = VLArenaNew<VLTypeChunk>(arena);
+    ctx.output.types.first = typeChunk;
+    ctx.output.types.last = typeChunk;
+    ctx.token = firstToken;
+    while (ctx.token && !VLErrorIsValid(&ctx.output.error)) VLCompileStatement(&ctx);
+    VLReportOpenScopes(&ctx);
+    VLBuildCategoryTable(&ctx);
+    ctx.output.typeCount = ctx.output.types.totalCount;
+    return VLCompilation{ctx.output, ctx.slotOverflow != 0};
+}
+
+// Slot numbers of the level-0 counter grow across the whole file. A layout
+// that would need a slot past the frame's 64 under that numbering is compiled
+// again with the counter started afresh at each struct body; only a single
+// body (or the top level) that needs more is then rejected.
+VLProgram VLCompile(VLToken* firstToken, VLArena* arena) {
+    VLCompilation compilation = VLRunCompilation(firstToken, arena, 0);
+    if (compilation.slotOverflow) compilation = VLRunCompilation(firstToken, arena, 1);
+    return compilation.program;
+}
