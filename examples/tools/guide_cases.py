@@ -72,11 +72,11 @@ def layout_name(args):
 
 def render(args, out, err, rc):
     """The guide's text for one run: standard output, then standard error if any."""
-    text = ["```", "$ vellum " + args] + out.rstrip("\n").split("\n") if out else \
-        ["```", "$ vellum " + args]
-    text.append("```")
+    def lines(stream):  # every line as printed, empty ones included
+        return stream[:-1].split("\n") if stream.endswith("\n") else stream.split("\n")
+    text = ["```", "$ vellum " + args] + (lines(out) if out else []) + ["```"]
     if err:
-        text += ["", "Standard error:", "", "```"] + err.rstrip("\n").split("\n") + ["```"]
+        text += ["", "Standard error:", "", "```"] + lines(err) + ["```"]
     if rc != 0:
         text += ["", "Exit status: %d" % rc]
     return text
