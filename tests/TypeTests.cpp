@@ -329,7 +329,7 @@ TEST(TypeErrors, MessagesAndTokens) {
          "Expected identifier u, s, f, raw, string or hidden", "x"},
         {"enumeration byte order word", "enum E { A };\nstruct S { E(1, hex) x; };",
          "Expected identifier little or big", "hex"},
-        {"empty array count", "struct S { u(1) x[]; };", "Expected integer expression.", "]"},
+        {"unknown name as array count", "struct S { u(1) x[y]; };", "Expected integer expression.", "]"},
         {"unknown enum value", "enum Color { Red };\nstruct S { u(1 + Color.Purple) x; };",
          "Expected enum value of Color.", ")"},
         {"enum without brace", "enum Color ;", "Expected punctuation {", ";"},
