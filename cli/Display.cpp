@@ -345,13 +345,56 @@ uint32_t VLFormatString(const VLMemberBytes* bytes, char* buffer) {
     return text.length;
 }
 
-// Contract: a 4- or 8-byte float in the declared byte order (0 when not wholly
-// in the data), shown with six decimals. A value whose fixed form would not
-// fit in the float text is shown in exponent form instead.
-uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer) {
-    uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
-    double value = bytes->size == 4 ? double(std::bit_cast<float>(uint32_t(bits)))
-                                    : std::bit_cast<double>(bits);
+// A single-precision value in millionths, rounded the way a six-decimal text
+// rounds: to nearest, ties to even, on the exact binary value.
+struct VLMillionths {
+    bool exact;      // false: infinity, NaN or too large for 64-bit arithmetic
+    bool negative;
+    uint64_t value;
+};
+
+// Contract: for finite singles below 2^40, the exact rounded value * 10^6. The
+// mantissa is below 2^24 and 10^6 below 2^20, so every product fits in 64 bits.
+static VLMillionths VLSingleMillionths(uint32_t bits) {
+    VLMillionths result = {false, (bits >> 31) != 0, 0};
+    uint32_t exponent = (bits >> 23) & 0xFF;
+    uint64_t mantissa = bits & 0x7FFFFF;
+    int shift = -149;  // value = mantissa * 2^shift
+    if (exponent != 0) {
+        mantissa |= 0x800000;
+        shift = int(exponent) - 150;
+    }
+    if (exponent == 0xFF || shift > 16) return result;
+    uint64_t scaled = mantissa * 1000000u;
+    result.exact = true;
+    if (shift >= 0) {
+        result.value = scaled << shift;
+    } else if (shift > -64) {
+        uint32_t drop = uint32_t(-shift);
+        uint64_t rest = scaled & ((uint64_t(1) << drop) - 1);
+        uint64_t half = uint64_t(1) << (drop - 1);
+        result.value = scaled >> drop;
+        if (rest > half || (rest == half && (result.value & 1))) result.value++;
+    }  // else below a millionth of a millionth: 0
+    return result;
+}
+
+static uint32_t VLFormatMillionths(VLMillionths number, char* buffer) {
+    char* cursor = buffer;
+    if (number.negative) *cursor++ = '-';
+    cursor += VLFormatUnsigned(number.value / 1000000, cursor);
+    *cursor++ = '.';
+    uint32_t fraction = uint32_t(number.value % 1000000);
+    for (int i = 5; i >= 0; --i) {
+        cursor[i] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return uint32_t(cursor + 6 - buffer);
+}
+
+// Six decimals through the library, falling back to exponent form for values
+// whose fixed form would not fit in the float text.
+static uint32_t VLFormatDouble(double value, char* buffer) {
     char text[400];  // the longest fixed form of a double is 318 characters
     std::to_chars_result result =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
@@ -360,6 +403,27 @@ uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer)
     uint32_t length = result.ec == std::errc() ? uint32_t(result.ptr - text) : 0;
     memcpy(buffer, text, length);
     return length;
+}
+
+// Contract: a 4- or 8-byte float in the declared byte order (0 when not wholly
+// in the data), shown with six decimals. A value whose fixed form would not
+// fit in the float text is shown in exponent form instead.
+uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer) {
+    uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    if (bytes->size != 4) return VLFormatDouble(std::bit_cast<double>(bits), buffer);
+    VLMillionths number = VLSingleMillionths(uint32_t(bits));
+    if (number.exact) return VLFormatMillionths(number, buffer);
+    return VLFormatDouble(double(std::bit_cast<float>(uint32_t(bits))), buffer);
+}
+
+static uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) {
+    if (bytes->size == 4) {
+        uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+        VLMillionths number = VLSingleMillionths(uint32_t(bits));
+        if (number.exact) return (number.negative ? 1 : 0) + VLDecimalDigits(number.value / 1000000) + 7;
+    }
+    char scratch[VLValueTextLimit];
+    return VLFormatFloat(bytes, flags, scratch);
 }
 
 // Contract: the name of the first entry equal to the value; otherwise "0" for
@@ -421,6 +485,9 @@ uint32_t VLFormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
 
 uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
                       const VLMemberBytes* bytes) {
+    if (!enumeration && type == VLInstructionType_ScalarMemberF &&
+        !VLFixedValueText(type, flags, bytes->size))
+        return VLFloatWidth(bytes, flags);
     if (!enumeration && type != VLInstructionType_ScalarMemberF) {
         switch (VLDisplayTypeOf(flags)) {
             case VLDisplayType_Decimal:
@@ -552,12 +619,16 @@ static void VLLineFlush(VLLineBuffer* line) {
     line->length = 0;
 }
 
+enum : uint32_t { VLShortText = 32 };  // texts and paddings up to this length are copied in one fixed-size move
+
 // Appends a padded column; a line too long for the buffer goes out in parts.
-// One byte of the buffer always stays free for the line break.
+// `text` must be readable for VLShortText bytes (short texts are copied in one
+// fixed-size move, which is faster than a copy of variable length). One byte of
+// the buffer always stays free for the line break.
 static void VLLineColumn(VLLineBuffer* line, VLColumns* columns, const char* text, uint32_t length) {
     if (length == 0) return;
     uint32_t padding = VLFitColumn(columns, length);
-    if (uint64_t(line->length) + padding + length + 1 >= sizeof line->chars) {
+    if (uint64_t(line->length) + padding + length + 1 + 2 * VLShortText >= sizeof line->chars) {
         VLLineFlush(line);
         VLWriteRepeat(line->out, ' ', padding);
         VLWrite(line->out, text, length);
@@ -565,8 +636,16 @@ static void VLLineColumn(VLLineBuffer* line, VLColumns* columns, const char* tex
         return;
     }
     char* cursor = line->chars + line->length;
-    memset(cursor, ' ', padding);
-    memcpy(cursor + padding, text, length);
+    if (padding <= VLShortText) {
+        memset(cursor, ' ', VLShortText);
+    } else {
+        memset(cursor, ' ', padding);
+    }
+    if (length <= VLShortText) {
+        memcpy(cursor + padding, text, VLShortText);
+    } else {
+        memcpy(cursor + padding, text, length);
+    }
     cursor[padding + length] = ' ';
     line->length += padding + length + 1;
 }

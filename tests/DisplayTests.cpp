@@ -4,6 +4,8 @@
 // hand-built runtime.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -183,6 +185,29 @@ TEST(DisplayValue, HugeMemberOutsideTheDataEndsQuickly) {
     bytes.address = uint64_t(1) << 62;
     EXPECT_EQ(FormatValue(U, Hex | Big, nullptr, bytes), "0h");
     EXPECT_EQ(FormatValue(U, Hex, nullptr, bytes), "0h");
+}
+
+// Single floats take a hand-written path; it must give the library's "%f" text.
+TEST(DisplayValue, SingleFloatsMatchTheLibraryText) {
+    std::mt19937_64 random(7);
+    std::vector<uint32_t> patterns;
+    for (int i = 0; i < 1000000; ++i) patterns.push_back(uint32_t(random()));
+    for (int k = 0; k < 4096; ++k) {  // exact ties at the sixth decimal (k/128) and their neighbours
+        float tie = float(k) / 128.0f;
+        uint32_t bits = std::bit_cast<uint32_t>(tie);
+        for (uint32_t near : {bits - 1, bits, bits + 1, bits | 0x80000000u}) patterns.push_back(near);
+    }
+    for (float edge : {0.0f, -0.0f, 1.0f, 0.5e-6f, 1e-7f, 1099511627775.0f, 1099511627776.0f, 3.4e38f,
+                       1e-45f, 123456.79f})
+        patterns.push_back(std::bit_cast<uint32_t>(edge));
+    for (uint32_t bits : patterns) {
+        uint8_t data[4];
+        memcpy(data, &bits, 4);
+        VLMemberBytes bytes = {data, 4, 0, 4};
+        char expected[400];
+        int length = snprintf(expected, sizeof expected, "%f", double(std::bit_cast<float>(bits)));
+        ASSERT_EQ(FormatValue(F, 0, nullptr, bytes), std::string(expected, size_t(length))) << std::hex << bits;
+    }
 }
 
 // Enumerations: a small table of entries, then values to show.
