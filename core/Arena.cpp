@@ -14,7 +14,8 @@ struct VLArenaBlock {
     size_t size;
 };
 
-enum : size_t { VLArenaBlockSize = 1 << 20, VLArenaAlignment = 16 };
+// Blocks start small (a short layout needs little) and double up to 1 MiB.
+enum : size_t { VLArenaFirstBlockSize = 1 << 14, VLArenaBlockSize = 1 << 20, VLArenaAlignment = 16 };
 
 void VLAssertFailed(const char* expression, const char* file, int line) {
     fflush(stdout);
@@ -28,7 +29,9 @@ static size_t VLAlignUp(size_t n) { return (n + VLArenaAlignment - 1) & ~size_t(
 // allocations get a block of their own so the current block keeps its room.
 static void* VLArenaAllocSlow(VLArena* arena, size_t size) {
     size_t header = VLAlignUp(sizeof(VLArenaBlock));
-    size_t blockSize = size + header > VLArenaBlockSize ? size + header : VLArenaBlockSize;
+    size_t regular = VLArenaFirstBlockSize;
+    if (arena->blocks) regular = arena->blocks->size * 2 < VLArenaBlockSize ? arena->blocks->size * 2 : VLArenaBlockSize;
+    size_t blockSize = size + header > regular ? size + header : regular;
     VLArenaBlock* block = static_cast<VLArenaBlock*>(calloc(1, blockSize));
     if (!block) {
         fflush(stdout);
@@ -38,7 +41,7 @@ static void* VLArenaAllocSlow(VLArena* arena, size_t size) {
     block->size = blockSize;
     arena->totalBytes += blockSize;
     char* start = reinterpret_cast<char*>(block) + header;
-    if (blockSize == VLArenaBlockSize || !arena->blocks) {
+    if (blockSize == regular || !arena->blocks) {
         block->next = arena->blocks;
         arena->blocks = block;
         arena->cursor = start + size;

@@ -16,5 +16,5 @@ case $target in
   FuzzProgram) seeds=("$root"/fuzz/seeds-program) ;;
 esac
 "$root"/fuzz/make-seeds.sh "$root" >/dev/null
-"$build/$target" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 -timeout=10 \
+"$build/fuzz/$target" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 -timeout=10 \
   -dict="$root/fuzz/vellum.dict" -print_final_stats=1 "$@" "$corpus" "${seeds[@]}" 2>&1 | tail -n 25
