@@ -73,12 +73,13 @@ results=$build/bench-results.txt
 
 # measure LABEL N MEMBERS INPUT-BYTES RUNS COMMAND...
 # Runs COMMAND RUNS times with output to /dev/null; records the median wall
-# time (measured around the process) and the largest peak RSS that
-# /usr/bin/time -v reports.
+# time (measured around the process), the median processor time (user + system,
+# from /usr/bin/time -v: less disturbed by other load on the machine) and the
+# largest peak RSS that /usr/bin/time -v reports.
 measure() {
   local label=$1 n=$2 members=$3 input=$4 count=$5
   shift 5
-  local walls=() rss=0 i start end kb status
+  local walls=() cpus=() rss=0 i start end kb status
   for ((i = 0; i < count; i++)); do
     start=$(date +%s%N)
     status=0
@@ -91,16 +92,21 @@ measure() {
       return 0
     fi
     walls+=($(( (end - start) / 1000 )))
+    cpus+=($(awk -F': ' '/User time|System time/ {s += $2} END {printf "%d", s * 1e6}' "$data/time.txt"))
     kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$data/time.txt")
     [ "$kb" -gt "$rss" ] && rss=$kb
   done
-  local median
+  local median cpu
   median=$(printf '%s\n' "${walls[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$n" "$members" "$input" "$median" "$rss" >>"$results"
-  printf '   %-16s N=%-9s median %8.3f s  peak RSS %7.1f MB\n' "$label" "$n" \
-    "$(awk -v us="$median" 'BEGIN {print us / 1e6}')" "$(awk -v kb="$rss" 'BEGIN {print kb / 1024}')"
+  cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$n" "$members" "$input" "$median" "$rss" "$cpu" >>"$results"
+  printf '   %-16s N=%-9s wall %8.3f s  cpu %8.3f s  peak RSS %7.1f MB\n' "$label" "$n" \
+    "$(awk -v us="$median" 'BEGIN {print us / 1e6}')" "$(awk -v us="$cpu" 'BEGIN {print us / 1e6}')" \
+    "$(awk -v kb="$rss" 'BEGIN {print kb / 1024}')"
 }
 
+echo "== machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GB", $2 / 1048576}' /proc/meminfo)," \
+  "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 sizes="100000 1000000"
 [ $quick = 1 ] || sizes="$sizes 10000000"
 for n in $sizes; do
@@ -140,20 +146,24 @@ fi
 
 # --- table ---------------------------------------------------------------------
 echo
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 awk -F'\t' '
   BEGIN {
-    printf "%-16s %10s %10s %12s %9s %10s %12s %8s\n", "tool", "N", "time s", "members/s", "MB/s", "peak RSS", "B/member", "x ref"
+    printf "%-15s %9s %8s %8s %11s %11s %8s %9s %9s %6s %6s\n", "tool", "N", "wall s", "cpu s", "members/s", "(by cpu)", "MB/s", "peak RSS", "B/member", "x ref", "(cpu)"
   }
-  $3 == "FAILED" { printf "%-16s %10s %10s\n", $1, $2, "FAILED"; next }
+  $3 == "FAILED" { printf "%-15s %9s %8s\n", $1, $2, "FAILED"; next }
   {
-    label = $1; n = $2; members = $3; input = $4; seconds = $5 / 1e6; kb = $6
-    if (label == "reference") ref[n] = seconds
-    rate = members > 0 ? sprintf("%12.0f", members / seconds) : sprintf("%12s", "-")
-    per = members > 0 ? sprintf("%12.1f", (kb * 1024 - input) / members) : sprintf("%12s", "-")
-    ratio = (n in ref) && label != "reference" ? sprintf("%8.2f", seconds / ref[n]) : sprintf("%8s", "-")
-    printf "%-16s %10s %10.3f %s %9.1f %8.1f MB %s %s\n", label, n, seconds, rate, input / 1e6 / seconds, kb / 1024, per, ratio
+    label = $1; n = $2; members = $3; input = $4; wall = $5 / 1e6; kb = $6; cpu = $7 / 1e6
+    if (cpu <= 0) cpu = 0.001
+    if (label == "reference") { refWall[n] = wall; refCpu[n] = cpu }
+    rate = members > 0 ? sprintf("%11.0f %11.0f", members / wall, members / cpu) : sprintf("%11s %11s", "-", "-")
+    per = members > 0 ? sprintf("%9.1f", (kb * 1024 - input) / members) : sprintf("%9s", "-")
+    ratio = (n in refWall) && label != "reference" ? sprintf("%6.2f %6.2f", wall / refWall[n], cpu / refCpu[n]) : sprintf("%6s %6s", "-", "-")
+    printf "%-15s %9s %8.3f %8.3f %s %8.1f %6.1f MB %s %s\n", label, n, wall, cpu, rate, input / 1e6 / wall, kb / 1024, per, ratio
   }' "$results"
 echo
-echo "(members/s: members printed per second of wall time, both passes; B/member: peak RSS"
-echo " minus the input file, per member; x ref: time relative to the reference at the same N;"
-echo " od rows count 4 members per record like the others. Raw figures: $results)"
+echo "(wall s, cpu s: medians; members/s: members printed per second, both passes, by wall"
+echo " time and by processor time; MB/s: input per wall second; B/member: peak RSS minus the"
+echo " input file, per member; x ref: time relative to the reference at the same N, by wall"
+echo " and by processor time. od rows count 4 members per record like the others."
+echo " Raw figures: $results)"
