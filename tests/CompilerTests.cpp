@@ -1,2 +1,644 @@
+// CompilerTests.cpp - statements and expressions, checked on compiled
+// layouts: folded values, the code of non-constant expressions (precedence,
+// associativity, prefix operators, operands), assignments, the jump shapes of
+// if / else if / else, while, do and for, slot reuse and numbering, names and
+// member paths, sizeof and has_type, and the error chosen for a statement
+// with its exact message and token. Listings are compared in the -debug
+// text, one "number  text" line per instruction.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Compiler.h"
 #include "TestSupport.h"
+
+namespace {
+
+struct Compiled {
+    VLArena arena = {};
+    std::string text;
+    VLProgram program = {};
+
+    explicit Compiled(std::string source) : text(std::move(source)) {
+        VLScanResult scan = VLTokenize(text.c_str(), &arena);
+        EXPECT_EQ(scan.invalidTokens, nullptr) << text;
+        program = VLCompile(scan.tokens, &arena);
+    }
+    ~Compiled() { VLArenaRelease(&arena); }
+    Compiled(const Compiled&) = delete;
+    Compiled& operator=(const Compiled&) = delete;
+
+    bool Ok() const { return !VLErrorIsValid(&program.error); }
+    std::string Error() const {
+        return Ok() ? "" : std::string(program.error.message, program.error.length);
+    }
+    std::string ErrorToken() const {
+        if (!program.error.token) return "<end>";
+        VLString s = VLTokenText(program.error.token);
+        return std::string(s.chars, s.length);
+    }
+    uint32_t Count() const { return program.instructions.totalCount; }
+    VLInstruction* At(uint32_t number) const { return VLInstructionPointer(&program.instructions, number); }
+    // "number  text" lines from `from` on, as the listing prints them.
+    std::string Listing(uint32_t from = 0) const {
+        std::string result;
+        for (uint32_t i = from; i < Count(); ++i) {
+            VLWriter writer;
+            VLWriterInitMemory(&writer);
+            VLPrintInstruction(&writer, At(i), 0, nullptr);
+            result += std::to_string(i) + "  " + std::string(writer.buffer, writer.used) + "\n";
+            VLWriterFree(&writer);
+        }
+        return result;
+    }
+    uint32_t MaxSlot() const {
+        uint32_t most = 0;
+        for (uint32_t i = 0; i < Count(); ++i) {
+            const VLInstruction* in = At(i);
+            VLLocation locations[] = {in->destination};
+            for (VLLocation l : locations) most = l.index > most ? l.index : most;
+            if (in->type >= VLInstructionType_FirstUnary && in->type <= VLInstructionType_LastUnary)
+                most = in->unary.operand.index > most ? in->unary.operand.index : most;
+            if (in->type >= VLInstructionType_FirstBinary && in->type <= VLInstructionType_LastBinary) {
+                most = in->binary.left.index > most ? in->binary.left.index : most;
+                most = in->binary.right.index > most ? in->binary.right.index : most;
+            }
+        }
+        return most;
+    }
+};
+
+std::string Text(const VLToken* token) {
+    if (!token) return "<end>";
+    VLString s = VLTokenText(token);
+    return std::string(s.chars, s.length);
+}
+
+// ---------------------------------------------------------------------------
+// Folding
+// ---------------------------------------------------------------------------
+
+TEST(Expressions, ConstantExpressionsFoldToOneLoad) {
+    const struct {
+        const char* expression;
+        int64_t value;
+    } cases[] = {
+        {"1 + 2 * 3", 7},
+        {"(1 + 2) * 3", 9},
+        {"2 - 3 - 4", -5},
+        {"1 << 2 + 1", 8},
+        {"10 - 2 * 3 + 1", 5},
+        {"1 | 2 ^ 3 & 4", 3},
+        {"6 & 3 == 3", 0},
+        {"1 + 2 == 3 && 4 > 3", 1},
+        {"0 || 0 && 1", 0},
+        {"100 - (10 - (5 - 1))", 94},
+        {"2 * (3 + (4 - 1)) % 5", 2},
+        {"-2 * 3", -6},
+        {"-(2 * 3)", -6},
+        {"!0 == 1", 1},
+        {"!(2 - 2) + 5", 6},
+        {"abs -5", 5},
+        {"abs(-5)", 5},
+        {"- - 3", 3},
+        {"-(3) + 1", -2},
+        {"7 / -2", -3},
+        {"7 % -2", 1},
+        {"-7 % 2", -1},
+        {"1 << 64", 1},
+        {"1 << 65", 2},
+        {"-8 >> 1", -4},
+        {"5 && 0", 0},
+        {"0 || -3", 1},
+        {"!7", 0},
+        {"-1 < 1", 1},
+        {"'AB'", 0x4241},
+        {"0x10 + 0b11 + 017", 16 + 3 + 15},
+        {"(-9223372036854775807 - 1) / -1", INT64_MIN},
+    };
+    for (const auto& c : cases) {
+        Compiled compiled(std::string("print(\"v\", ") + c.expression + ");");
+        ASSERT_TRUE(compiled.Ok()) << c.expression << ": " << compiled.Error();
+        std::string want = "0  l(2) <- " + std::to_string(uint64_t(c.value)) + "\n1  print(\"v\" l(2))\n";
+        EXPECT_EQ(compiled.Listing(), want) << c.expression;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Code of non-constant expressions, inside a body with a = l(2); print's
+// value slot is l(3), so temporaries start at l(4).
+// ---------------------------------------------------------------------------
+
+TEST(Expressions, NonConstantOperandsEmitCodeByPrecedence) {
+    const struct {
+        const char* expression;
+        const char* code;  // listing from the print's value onwards
+    } cases[] = {
+        {"a", "l(3) <- l(2)\n"},
+        {"a + 1", "l(5) <- 1\nl(4) <- l(2) + l(5)\nl(3) <- l(4)\n"},
+        {"1 + 2 + a", "l(5) <- 3\nl(4) <- l(5) + l(2)\nl(3) <- l(4)\n"},
+        {"a + 1 + 2", "l(5) <- 1\nl(4) <- l(2) + l(5)\nl(7) <- 2\nl(6) <- l(4) + l(7)\nl(3) <- l(6)\n"},
+        {"a - a * 2", "l(5) <- 2\nl(4) <- l(2) * l(5)\nl(6) <- l(2) - l(4)\nl(3) <- l(6)\n"},
+        {"a * (1 + 2)", "l(5) <- 3\nl(4) <- l(2) * l(5)\nl(3) <- l(4)\n"},
+        {"-a", "l(4) <- -l(2)\nl(3) <- l(4)\n"},
+        {"!a", "l(4) <- !l(2)\nl(3) <- l(4)\n"},
+        {"abs a", "l(4) <- abs(l(2))\nl(3) <- l(4)\n"},
+        {"-a * 2", "l(4) <- -l(2)\nl(6) <- 2\nl(5) <- l(4) * l(6)\nl(3) <- l(5)\n"},
+        {"-(a + 1)", "l(5) <- 1\nl(4) <- l(2) + l(5)\nl(6) <- -l(4)\nl(3) <- l(6)\n"},
+        {"@", "l(3) <- g(1)\n"},
+        {"current_address()", "l(3) <- g(1)\n"},
+        {"size_of_file", "l(4) <- size-of-file\nl(3) <- l(4)\n"},
+        {"@ + size_of_file", "l(4) <- size-of-file\nl(5) <- g(1) + l(4)\nl(3) <- l(5)\n"},
+    };
+    for (const auto& c : cases) {
+        Compiled compiled(std::string("struct S { var a = 5; print(\"v\", ") + c.expression + "); };");
+        ASSERT_TRUE(compiled.Ok()) << c.expression << ": " << compiled.Error();
+        // 0 start, 1 a's load; then the code, the print and the end.
+        std::string listing = compiled.Listing(2);
+        std::string code;
+        uint32_t number = 2;
+        for (size_t at = 0; c.code[at];) {
+            const char* end = strchr(c.code + at, '\n');
+            code += std::to_string(number++) + "  " + std::string(c.code + at, end - (c.code + at)) + "\n";
+            at = end - c.code + 1;
+        }
+        code += std::to_string(number) + "  print(\"v\" l(3))\n";
+        code += std::to_string(number + 1) + "  end struct-definition\n";
+        EXPECT_EQ(listing, code) << c.expression;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Assignments
+// ---------------------------------------------------------------------------
+
+TEST(Assignments, CompoundSourceIsNotParenthesised) {
+    Compiled compiled("struct S { var x; x -= 1 + 2; };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(1),
+              "1  l(2) <- 0\n"
+              "2  l(4) <- 1\n"
+              "3  l(3) <- l(2) - l(4)\n"
+              "4  l(6) <- 2\n"
+              "5  l(5) <- l(3) + l(6)\n"
+              "6  l(2) <- l(5)\n"
+              "7  end struct-definition\n");
+}
+
+TEST(Assignments, EveryOperatorAndTheCursorAsTarget) {
+    const struct {
+        const char* op;
+        int32_t kind;  // 0: plain assignment
+    } cases[] = {
+        {"<<=", VLInstructionType_ShiftLeft}, {">>=", VLInstructionType_ShiftRight},
+        {"^=", VLInstructionType_BitwiseXor}, {"|=", VLInstructionType_BitwiseOr},
+        {"&=", VLInstructionType_BitwiseAnd}, {"%=", VLInstructionType_Modulo},
+        {"/=", VLInstructionType_Divide},     {"*=", VLInstructionType_Multiply},
+        {"-=", VLInstructionType_Subtract},   {"+=", VLInstructionType_Add},
+        {"=", 0},
+    };
+    for (const auto& c : cases) {
+        Compiled compiled(std::string("struct S { @ ") + c.op + " 4; };");
+        ASSERT_TRUE(compiled.Ok()) << c.op << ": " << compiled.Error();
+        if (c.kind == 0) {
+            EXPECT_EQ(compiled.Listing(1), "1  g(1) <- 4\n2  end struct-definition\n") << c.op;
+            continue;
+        }
+        ASSERT_EQ(compiled.Count(), 5u) << c.op;
+        EXPECT_EQ(compiled.At(2)->type, c.kind) << c.op;
+        EXPECT_EQ(compiled.At(2)->binary.left.kind, VLLocationKind_Global);
+        VLInstruction* copy = compiled.At(3);
+        EXPECT_EQ(copy->type, VLInstructionType_Copy);
+        EXPECT_EQ(copy->destination.kind, VLLocationKind_Global);
+        EXPECT_EQ(copy->destination.index, 1u);
+    }
+}
+
+TEST(Assignments, TheNewestLocalOfANameIsTheTarget) {
+    Compiled compiled("struct S { var x; var x; x = 1; };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(1), "1  l(2) <- 0\n2  l(3) <- 0\n3  l(3) <- 1\n4  end struct-definition\n");
+}
+
+// ---------------------------------------------------------------------------
+// Statements allowed everywhere
+// ---------------------------------------------------------------------------
+
+TEST(Statements, PrintMessagesAndValues) {
+    Compiled compiled("print(\"n\"); print('a\\n', 1); print((1 + 2) * 3);");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(),
+              "0  print(\"n\" \?\?\?(0))\n"
+              "1  l(2) <- 1\n"
+              "2  print('a\\n' l(2))\n"
+              "3  l(2) <- 9\n"
+              "4  print(((1 + 2) * 3) l(2))\n");
+}
+
+TEST(Statements, AssertAndBreakpointGiveTheirSlotsBack) {
+    Compiled compiled("assert(1); breakpoint(); assert(2 == 2);");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(), "0  l(2) <- 1\n1  assert(l(2))\n2  breakpoint\n3  l(2) <- 1\n4  assert(l(2))\n");
+    EXPECT_EQ(Text(compiled.At(1)->assertion.token), "assert");
+}
+
+TEST(Statements, EmptyTokenListCompilesToAnEmptyProgram) {
+    Compiled compiled("  // nothing\n");
+    EXPECT_TRUE(compiled.Ok());
+    EXPECT_EQ(compiled.Count(), 0u);
+    EXPECT_NE(compiled.program.instructions.last, nullptr);
+    EXPECT_EQ(compiled.program.arena, &compiled.arena);
+}
+
+TEST(Statements, DefaultByteOrderAppliesToLaterMembers) {
+    Compiled compiled("struct A { u(2) x; }; default(endianess = big); struct B { u(2) y; };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    std::vector<uint32_t> flags;
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        if (compiled.At(i)->type == VLInstructionType_ScalarMemberU) flags.push_back(compiled.At(i)->scalarExport.flags);
+    }
+    EXPECT_EQ(flags, (std::vector<uint32_t>{0, VLMemberFlag_BigEndian}));
+}
+
+TEST(Statements, TwoLayoutsGiveTwoCallSequencesInOrder) {
+    Compiled compiled("struct A { }; struct B { }; layout B; layout A;");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    std::vector<uint32_t> targets;
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        const VLInstruction* in = compiled.At(i);
+        if (in->type == VLInstructionType_Goto) targets.push_back(in->jump.targetIndex);
+    }
+    // A is 0..1, B is 2..3.
+    EXPECT_EQ(targets, (std::vector<uint32_t>{2, 0}));
+}
+
+TEST(Statements, TypedefTakesAGlobalSlotThatStays) {
+    Compiled compiled("typedef u(4, hex) Handle; typedef s(2) Short; assert(1);");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(), "0  g(2) <- 4\n1  g(3) <- 2\n2  l(4) <- 1\n3  assert(l(4))\n");
+    ASSERT_NE(compiled.program.typedefs, nullptr);
+    EXPECT_EQ(std::string(compiled.program.typedefs->name.chars, compiled.program.typedefs->name.length), "Short");
+    EXPECT_EQ(compiled.program.typedefs->size.kind, VLLocationKind_Global);
+    EXPECT_EQ(compiled.program.typedefs->size.index, 3u);
+}
+
+// ---------------------------------------------------------------------------
+// Jump shapes. Targets name the instruction after which execution continues.
+// ---------------------------------------------------------------------------
+
+TEST(ControlFlow, JumpShapes) {
+    const struct {
+        const char* body;
+        const char* listing;  // from instruction 1 (after the start)
+    } cases[] = {
+        {"if (1) { breakpoint(); }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 5\n4  breakpoint\n5  goto 5\n"},
+        {"if (1) { breakpoint(); } else { assert(0); }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 5\n4  breakpoint\n5  goto 7\n"
+         "6  l(2) <- 0\n7  assert(l(2))\n"},
+        {"if (1) { } else if (2) { breakpoint(); } else if (3) { } else { breakpoint(); }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 4\n4  goto 14\n"
+         "5  l(2) <- 2\n6  l(2) <- !l(2)\n7  conditional-goto(l(2)) 9\n8  breakpoint\n9  goto 14\n"
+         "10  l(2) <- 3\n11  l(2) <- !l(2)\n12  conditional-goto(l(2)) 13\n13  goto 14\n14  breakpoint\n"},
+        {"if (1) { } else if (2) { breakpoint(); }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 4\n4  goto 9\n"
+         "5  l(2) <- 2\n6  l(2) <- !l(2)\n7  conditional-goto(l(2)) 9\n8  breakpoint\n9  goto 9\n"},
+        {"while (1) { breakpoint(); }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 5\n4  breakpoint\n5  goto 0\n"},
+        {"do { breakpoint(); } while (1);",
+         "1  breakpoint\n2  l(2) <- 1\n3  conditional-goto(l(2)) 0\n"},
+        {"for (var i = 0; i < 4; i += 1) { breakpoint(); }",
+         "1  l(2) <- 0\n2  l(5) <- 4\n3  l(4) <- l(2) < l(5)\n4  l(3) <- l(4)\n5  l(3) <- !l(3)\n"
+         "6  conditional-goto(l(3)) 11\n7  breakpoint\n8  l(5) <- 1\n9  l(4) <- l(2) + l(5)\n"
+         "10  l(2) <- l(4)\n11  goto 1\n"},
+        {"for (; 1;) { }",
+         "1  l(2) <- 1\n2  l(2) <- !l(2)\n3  conditional-goto(l(2)) 4\n4  goto 0\n"},
+        // Blocks nest; each loop starts after the instruction before it.
+        {"var k = 2; while (k) { if (k == 1) { breakpoint(); } k -= 1; }",
+         "1  l(2) <- 2\n2  l(3) <- l(2)\n3  l(3) <- !l(3)\n4  conditional-goto(l(3)) 15\n"
+         "5  l(6) <- 1\n6  l(5) <- l(2) == l(6)\n7  l(4) <- l(5)\n8  l(4) <- !l(4)\n"
+         "9  conditional-goto(l(4)) 11\n10  breakpoint\n11  goto 11\n"
+         "12  l(5) <- 1\n13  l(4) <- l(2) - l(5)\n14  l(2) <- l(4)\n15  goto 1\n"},
+    };
+    for (const auto& c : cases) {
+        Compiled compiled(std::string("struct S { ") + c.body + " };");
+        ASSERT_TRUE(compiled.Ok()) << c.body << ": " << compiled.Error();
+        std::string want = std::string("0  start struct-definition S\n") + c.listing;
+        want += std::to_string(compiled.Count() - 1) + "  end struct-definition\n";
+        EXPECT_EQ(compiled.Listing(), want) << c.body;
+        EXPECT_EQ(compiled.At(0)->structDefinition.endIndex, compiled.Count() - 1) << c.body;
+    }
+}
+
+TEST(ControlFlow, JumpsAcrossTheChunkBoundary) {
+    std::string body = "struct S { while (1) { ";
+    for (int i = 0; i < 300; ++i) body += "breakpoint(); ";
+    body += "} };";
+    Compiled compiled(body);
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    ASSERT_EQ(compiled.Count(), 306u);
+    VLInstruction* back = compiled.At(304);
+    EXPECT_EQ(back->type, VLInstructionType_Goto);
+    EXPECT_EQ(back->jump.targetIndex, 0u);
+    EXPECT_EQ(compiled.At(3)->jump.targetIndex, 304u);
+    VLInstructionPosition position = VLInstructionAt(&compiled.program.instructions, 304);
+    EXPECT_EQ(position.chunk, compiled.program.instructions.first->next);
+    EXPECT_EQ(position.place, 48u);
+}
+
+// ---------------------------------------------------------------------------
+// Slots
+// ---------------------------------------------------------------------------
+
+TEST(Slots, LoopConditionsStayTakenAndForGivesEverythingBack) {
+    Compiled compiled(
+        "struct S { while (1) { } do { } while (1); var a; "
+        "for (var i = 0; i < 1; i += 1) { var inner; while (1) { } } var b; };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    // while: l(2); do tail: l(3); a: l(4); the for takes l(5).. and gives them
+    // back, so b gets l(5) again.
+    std::vector<uint32_t> loads;
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        const VLInstruction* in = compiled.At(i);
+        if (in->type == VLInstructionType_LoadConstant && in->constant.value == 0) loads.push_back(in->destination.index);
+    }
+    // a, i, inner, b
+    EXPECT_EQ(loads, (std::vector<uint32_t>{4, 5, 7, 5}));
+}
+
+TEST(Slots, LocalsOfAForLoopEndWithIt) {
+    Compiled outside("struct S { for (var i = 0; i < 2; i += 1) { } var k = 7; print(\"i\", i); };");
+    EXPECT_EQ(outside.Error(), "Expected integer expression.");
+    Compiled shadow("struct S { var i = 9; for (var i = 0; i < 2; i += 1) { } print(\"i\", i); };");
+    ASSERT_TRUE(shadow.Ok()) << shadow.Error();
+    const VLInstruction* copy = shadow.At(shadow.Count() - 3);
+    EXPECT_EQ(copy->type, VLInstructionType_Copy);
+    EXPECT_EQ(copy->unary.operand.index, 2u);  // the outer i
+}
+
+TEST(Slots, LongLayoutsAreNumberedPerBody) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        text += "struct S" + std::to_string(i) + "(var p) { var a = p; var b = a + 1; };\n";
+    }
+    text += "struct T { S39(5) s; var q = 1; };\nlayout T;\n";
+    Compiled compiled(text);
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_LT(compiled.MaxSlot(), 64u);
+    // In every body the parameter is slot 2 and the first local slot 3.
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        const VLInstruction* in = compiled.At(i);
+        if (in->type != VLInstructionType_StartStructDefinition || in->structDefinition.name.chars[0] != 'S') continue;
+        const VLInstruction* first = compiled.At(i + 1);
+        EXPECT_EQ(first->type, VLInstructionType_Copy);
+        EXPECT_EQ(first->destination.index, 3u);
+        EXPECT_EQ(first->unary.operand.index, 2u);
+    }
+}
+
+TEST(Slots, ShortLayoutsKeepTheFileWideNumbering) {
+    Compiled compiled("struct A(var p) { var a; }; struct B { var b; };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    // p reserves counter 0 (slot 2), a takes slot 3; B continues with slot 4.
+    EXPECT_EQ(compiled.Listing(),
+              "0  start struct-definition A\n1  l(3) <- 0\n2  end struct-definition\n"
+              "3  start struct-definition B\n4  l(4) <- 0\n5  end struct-definition\n");
+}
+
+// ---------------------------------------------------------------------------
+// Names, paths and special operands
+// ---------------------------------------------------------------------------
+
+TEST(Names, LocalsThenParametersThenMembers) {
+    Compiled local("struct S { u(1) x; var x = 3; print(\"v\", x); };");
+    ASSERT_TRUE(local.Ok()) << local.Error();
+    EXPECT_EQ(local.At(local.Count() - 3)->unary.operand.index, local.At(local.Count() - 4)->destination.index);
+
+    Compiled parameter("struct S(var x) { u(1) x; print(\"v\", x); };");
+    ASSERT_TRUE(parameter.Ok()) << parameter.Error();
+    const VLInstruction* copy = parameter.At(parameter.Count() - 3);
+    EXPECT_EQ(copy->type, VLInstructionType_Copy);
+    EXPECT_EQ(copy->unary.operand.index, 2u);
+}
+
+TEST(Names, MemberPathsFetchByAppearanceNumber) {
+    Compiled compiled(
+        "struct H { u(1) count; u(1) kind; };\n"
+        "struct S { H hdr; H items[4]; print(\"v\", hdr.count); print(\"w\", items[3].kind); };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    std::vector<const VLInstruction*> fetches;
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        if (compiled.At(i)->type == VLInstructionType_ValueOfMember) fetches.push_back(compiled.At(i));
+    }
+    ASSERT_EQ(fetches.size(), 2u);
+    // hdr.count: two loads of 0, then the two-step fetch.
+    const VLInstruction* first = fetches[0];
+    ASSERT_EQ(first->fetch.pathCount, 2u);
+    EXPECT_EQ(first->fetch.path[0].memberIndex, 0u);
+    EXPECT_EQ(first->fetch.path[1].memberIndex, 0u);
+    const VLInstruction* before = compiled.At(first->index - 1);
+    const VLInstruction* twoBefore = compiled.At(first->index - 2);
+    EXPECT_EQ(twoBefore->type, VLInstructionType_LoadConstant);
+    EXPECT_EQ(before->type, VLInstructionType_LoadConstant);
+    EXPECT_EQ(first->fetch.path[0].arrayIndex.index, twoBefore->destination.index);
+    EXPECT_EQ(first->fetch.path[1].arrayIndex.index, before->destination.index);
+    EXPECT_EQ(Text(first->fetch.first), "hdr");
+    EXPECT_EQ(Text(first->fetch.end), ")");
+    // items[3].kind: the element number 3 in the first step's slot.
+    const VLInstruction* second = fetches[1];
+    ASSERT_EQ(second->fetch.pathCount, 2u);
+    EXPECT_EQ(second->fetch.path[0].memberIndex, 1u);
+    EXPECT_EQ(second->fetch.path[1].memberIndex, 1u);
+    bool loadsThree = false;
+    for (uint32_t i = 0; i < second->index; ++i) {
+        const VLInstruction* in = compiled.At(i);
+        if (in->type == VLInstructionType_LoadConstant && in->constant.value == 3 &&
+            in->destination.index == second->fetch.path[0].arrayIndex.index)
+            loadsThree = true;
+    }
+    EXPECT_TRUE(loadsThree);
+}
+
+TEST(Names, ANameThatIsNoOperandIsTriedAsAnEnumerationValue) {
+    Compiled compiled("enum anonymous { Red = 7 };\nstruct S { print(\"v\", Red); };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.At(compiled.Count() - 3)->type, VLInstructionType_LoadConstant);
+    EXPECT_EQ(compiled.At(compiled.Count() - 3)->constant.value, 7u);
+
+    Compiled category(
+        "struct (K, 1) One { u(1) v; };\nenum anonymous { body = 4 };\n"
+        "struct S { K[1] body; print(\"v\", body.v); };");
+    EXPECT_EQ(category.Error(), "Expected punctuation )");
+    EXPECT_EQ(category.ErrorToken(), ".");
+}
+
+TEST(Names, PathsOfMoreThanSixteenStepsAreRejected) {
+    std::string text = "struct N0 { u(1) v; };\n";
+    for (int i = 1; i <= 17; ++i) {
+        text += "struct N" + std::to_string(i) + " { N" + std::to_string(i - 1) + " n; };\n";
+    }
+    std::string path16 = "n.n.n.n.n.n.n.n.n.n.n.n.n.n.n.v";
+    Compiled fits(text + "struct S { N14 n; print(\"v\", " + path16 + "); };");
+    EXPECT_TRUE(fits.Ok()) << fits.Error();
+    Compiled tooLong(text + "struct S { N15 n; print(\"v\", n." + path16 + "); };");
+    EXPECT_EQ(tooLong.Error(), "Member path too long (at most 16 steps).");
+    EXPECT_EQ(tooLong.ErrorToken(), "v");
+}
+
+TEST(Operands, SizeofMeasuresADetachedInstanceAndRestoresTheCursor) {
+    Compiled plain("struct T { u(2) a; };\nstruct S { var n = sizeof(T); };");
+    ASSERT_TRUE(plain.Ok()) << plain.Error();
+    EXPECT_EQ(plain.Listing(8),
+              "8  hide-members\n"
+              "9  l(4) <- g(1)\n"
+              "10  l(5) <- 1\n"
+              "11  l(6) <- 0\n"
+              "12  push-frame\n"
+              "13  l(0) <- 14\n"
+              "14  goto 0\n"
+              "15  pop-frame\n"
+              "16  show-members\n"
+              "17  l(3) <- g(1) - l(4)\n"
+              "18  g(1) <- l(4)\n"
+              "19  l(2) <- l(3)\n"
+              "20  end struct-definition\n");
+    EXPECT_EQ(plain.At(12)->pushFrame.detached, 1u);
+
+    Compiled placed("struct T { u(2) a; };\nstruct S { var n = sizeof(@(16) T); };");
+    ASSERT_TRUE(placed.Ok()) << placed.Error();
+    EXPECT_EQ(placed.Listing(8),
+              "8  hide-members\n"
+              "9  l(4) <- g(1)\n"
+              "10  g(1) <- 16\n"
+              "11  l(5) <- g(1)\n"
+              "12  l(6) <- 1\n"
+              "13  l(7) <- 0\n"
+              "14  push-frame\n"
+              "15  l(0) <- 16\n"
+              "16  goto 0\n"
+              "17  pop-frame\n"
+              "18  show-members\n"
+              "19  l(3) <- g(1) - l(5)\n"
+              "20  g(1) <- l(4)\n"
+              "21  l(2) <- l(3)\n"
+              "22  end struct-definition\n");
+}
+
+TEST(Operands, HasTypeLooksUpTheCategory) {
+    Compiled compiled("struct (K, 1) One { };\nstruct S { var t = has_type(K, 1 + 1); };");
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    EXPECT_EQ(compiled.Listing(3),
+              "3  l(3) <- 2\n4  l(3) <- has-type 0 [l(3)]\n5  l(2) <- l(3)\n6  end struct-definition\n");
+    Compiled unknown("struct S { var t = has_type(Nope, 1); };");
+    EXPECT_EQ(unknown.Error(), "Unrecognized category Nope.");
+    EXPECT_EQ(unknown.ErrorToken(), ")");
+}
+
+// ---------------------------------------------------------------------------
+// Errors: the statement's chosen error, its exact message and its token
+// ---------------------------------------------------------------------------
+
+TEST(Errors, MessageAndTokenOfTheChosenAttempt) {
+    const struct {
+        const char* layout;
+        const char* message;
+        const char* token;
+    } cases[] = {
+        // top level: every attempt fails on the first word, the last one wins
+        {"hello;", "Expected identifier typedef", "hello"},
+        {"breakpoint;", "Expected punctuation (", ";"},
+        {"default(endianess = middle);", "Expected identifier little or big", "middle"},
+        {"default(endianness = big);", "Expected identifier endianess", "endianness"},
+        {"var x = 1;", "Local variables (var) are only allowed inside a struct body.", "var"},
+        {"assert x;", "Expected punctuation (", "x"},
+        {"assert();", "Expected integer expression.", ")"},
+        {"print(\"a\", (1 + 2;", "Expected integer expression.", ";"},
+        {"print(\"a\", 1 + );", "Expected integer expression.", ")"},
+        {"print(\"a\", -);", "Expected integer expression.", ")"},
+        {"print(\"x\", 1 ! 2);", "Expected punctuation )", "2"},
+        {"print(\"a\", 10 / 0);", "Division by zero", ")"},
+        {"print(\"a\", 10 % (2 - 2));", "Division by zero", ")"},
+        {"print(1 + 2;", "Expected ) to close this (.", "("},
+        {"layout Nothing;", "Expected 'type' or 'category[identifier]'.", "Nothing"},
+        // enumeration values inside expressions
+        {"enum Color { Red }; print(\"a\", Color.Purple);", "Expected integer expression.", ")"},
+        {"enum Color { Red }; print(\"a\", 1 + Color.Purple);", "Expected enum value of Color.", ")"},
+        {"enum Color { Red }; print(\"a\", -Color.Purple);", "Expected enum value of Color.", ")"},
+        {"enum Color { Red }; print(\"b\", Red);", "Expected integer expression.", ")"},
+        // struct bodies
+        // a word that names no local fails as assignment and as member declaration
+        // after one token each: the later attempt, the member declaration, wins
+        {"struct S { x = 1; };", "Expected 'type' or 'category[identifier]'.", "x"},
+        {"struct S { var x; x == 1; };", "Expected 'type' or 'category[identifier]'.", "x"},
+        {"struct S { var x; x = 1 2 3; };", "Expected punctuation ;", "3"},
+        {"struct S { u(1) a; }\nlayout S;", "Expected punctuation ;", "layout"},
+        {"struct S { u(1) a;", "Struct S is not closed: expected }; before the end of the layout.", "<end>"},
+        {"struct S { while (1) { u(1) a;", "A block in struct S is not closed: expected } before the end of the layout.",
+         "<end>"},
+        {"struct S { var x; for (x = 0; 1;) { } };", "Expected identifier var", "x"},
+        {"struct S { var x; for (; 1; x == 1) { } };",
+         "Expected punctuation <<= >>= ^= |= &= %= /= *= -= += or =", "=="},
+        {"struct S { for (; 1;", "Expected ) to close this (.", "("},
+        {"struct S { do { } while 1; };", "Expected punctuation (", "1"},
+        {"struct S { if (1) { } else if (1) x; };", "Expected punctuation {", "x"},
+        // else only right after the "}" of an if or else-if block
+        {"struct S { if (1) { else { } } };", "Expected 'type' or 'category[identifier]'.", "else"},
+        {"struct S { while (1) { } else { } };", "Expected 'type' or 'category[identifier]'.", "else"},
+        // a statement that starts with a number never shows the placeholder
+        {"struct S { 5; };", "Expected identifier.", "5"},
+        {"struct S { @ 5; };", "Expected punctuation (", "5"},
+    };
+    for (const auto& c : cases) {
+        Compiled compiled(c.layout);
+        EXPECT_EQ(compiled.Error(), c.message) << c.layout;
+        EXPECT_EQ(compiled.ErrorToken(), c.token) << c.layout;
+    }
+}
+
+TEST(Errors, ABodyNeedingMoreThan62SlotsIsRejectedWhereTheSlotIsTaken) {
+    std::string fits = "struct B {\n";
+    for (int i = 0; i < 61; ++i) fits += "var v" + std::to_string(i) + " = 1;\n";
+    Compiled ok(fits + "print(\"v\", 1); };");
+    ASSERT_TRUE(ok.Ok()) << ok.Error();
+    EXPECT_EQ(ok.MaxSlot(), 63u);
+
+    Compiled full(fits + "var last = 1; print(\"v\", last); };");
+    EXPECT_EQ(full.Error(), "Too many values in one struct body (a frame holds 64 slots).");
+    EXPECT_EQ(full.ErrorToken(), "last");
+
+    std::string top;
+    for (int i = 0; i < 63; ++i) top += "typedef u(1) T" + std::to_string(i) + ";\n";
+    Compiled topLevel(top);
+    EXPECT_EQ(topLevel.Error(), "Too many values at the top level (a frame holds 64 slots).");
+}
+
+TEST(Errors, PlaceholderOnlyForAttemptsThatCannotBeReported) {
+    VLArena arena = {};
+    VLToken token = {};
+    for (uint32_t final : {0u, 1u}) {
+        VLContext ctx = {};
+        ctx.arena = &arena;
+        ctx.speculativeParse.firstToken = &token;
+        ctx.speculativeParse.finalAttempt = final;
+        VLReportError(&ctx, &token, "Unrecognized category %s.", "K");
+        std::string message(ctx.speculativeParse.error.message, ctx.speculativeParse.error.length);
+        EXPECT_EQ(message, final ? "Unrecognized category K." : "Speculative early out - should never be printed out.");
+        // Once a token is consumed the message is always formatted.
+        ctx.speculativeParse.tokenCount = 1;
+        VLReportError(&ctx, &token, "Unrecognized category %s.", "K");
+        EXPECT_EQ(std::string(ctx.speculativeParse.error.message, ctx.speculativeParse.error.length),
+                  "Unrecognized category K.");
+    }
+    VLArenaRelease(&arena);
+}
+
+TEST(Errors, CompilingTwiceInOneProcessGivesTheSameProgram) {
+    const char* text = "struct S { var a = 1; if (a) { a += 2; } };\nlayout S;";
+    Compiled first(text);
+    Compiled second(text);
+    EXPECT_EQ(first.Listing(), second.Listing());
+}
+
+}  // namespace
