@@ -10,5 +10,7 @@ int main(int argc, char** argv) {
     int status = VLCommandLineMain(argc, argv, &out, &err);
     VLWriterFlush(&out);
     VLWriterFlush(&err);
+    VLWriterFree(&out);
+    VLWriterFree(&err);
     return status;
 }
