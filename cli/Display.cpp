@@ -33,6 +33,20 @@ static constexpr VLDigitGroups VLMakeDigitGroups() {
 }
 static constexpr VLDigitGroups VLDigitGroupTable = VLMakeDigitGroups();
 
+// "00" to "FF", two characters each.
+struct VLHexPairs {
+    char chars[512];
+};
+static constexpr VLHexPairs VLMakeHexPairs() {
+    VLHexPairs pairs{};
+    for (int i = 0; i < 256; ++i) {
+        pairs.chars[2 * i] = "0123456789ABCDEF"[i >> 4];
+        pairs.chars[2 * i + 1] = "0123456789ABCDEF"[i & 15];
+    }
+    return pairs;
+}
+static constexpr VLHexPairs VLHexPairTable = VLMakeHexPairs();
+
 // A text under construction: characters past `limit` are dropped.
 struct VLText {
     char* chars;
@@ -75,6 +89,12 @@ static uint64_t VLAvailableBytes(const VLMemberBytes* bytes) {
     return available < bytes->size ? available : bytes->size;
 }
 
+static inline uint64_t VLReverseBytes(uint64_t value) {
+    value = (value & 0x00FF00FF00FF00FFull) << 8 | ((value >> 8) & 0x00FF00FF00FF00FFull);
+    value = (value & 0x0000FFFF0000FFFFull) << 16 | ((value >> 16) & 0x0000FFFF0000FFFFull);
+    return value << 32 | value >> 32;
+}
+
 static bool VLLiesInData(const VLMemberBytes* bytes) {
     return bytes->size <= bytes->dataSize && bytes->address <= bytes->dataSize - bytes->size;
 }
@@ -84,16 +104,26 @@ uint8_t VLMemberByte(const VLMemberBytes* bytes, uint64_t index) {
     return bytes->data[bytes->address + index];
 }
 
+// The eight bytes at `first` as a little-endian number.
+static inline uint64_t VLLoadLittle64(const uint8_t* first) {
+    uint64_t value;
+    memcpy(&value, first, 8);
+    if constexpr (std::endian::native == std::endian::big) value = VLReverseBytes(value);
+    return value;
+}
+
 uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian) {
     uint64_t size = bytes->size;
     if (size == 0 || size > 8 || !VLLiesInData(bytes)) return 0;
     const uint8_t* first = bytes->data + bytes->address;
     uint64_t value = 0;
-    if (bigEndian) {
-        for (uint64_t i = 0; i < size; ++i) value = value << 8 | first[i];
+    if (bytes->dataSize - bytes->address >= 8) {
+        value = VLLoadLittle64(first);  // one load; the bytes past the member are masked off
+        if (size < 8) value &= (uint64_t(1) << (8 * size)) - 1;
     } else {
         for (uint64_t i = size; i > 0; --i) value = value << 8 | first[i - 1];
     }
+    if (bigEndian) value = VLReverseBytes(value) >> (64 - 8 * size);
     return value;
 }
 
@@ -156,15 +186,19 @@ uint32_t VLGroupedWidth(uint64_t magnitude, bool negative) {
 }
 
 uint32_t VLFormatAddress(uint64_t address, char* buffer) {
-    if (address == 0) return VLCopyText("0h", buffer);
+    if (address == 0) {
+        memcpy(buffer, "0h", 2);
+        return 2;
+    }
     uint32_t byteCount = uint32_t(std::bit_width(address) + 7) / 8;
     char* cursor = buffer;
     for (uint32_t i = byteCount; i > 0; --i) {
         uint32_t byte = uint32_t(address >> (8 * (i - 1))) & 0xFF;
-        *cursor++ = VLHexDigits[byte >> 4];
-        *cursor++ = VLHexDigits[byte & 15];
-        *cursor++ = i > 1 ? ' ' : 'h';
+        memcpy(cursor, VLHexPairTable.chars + 2 * byte, 2);
+        cursor[2] = ' ';
+        cursor += 3;
     }
+    cursor[-1] = 'h';
     return uint32_t(cursor - buffer);
 }
 
@@ -650,6 +684,30 @@ static void VLLineColumn(VLLineBuffer* line, VLColumns* columns, const char* tex
     line->length += padding + length + 1;
 }
 
+// True when a member line starting at the first column fits the line buffer
+// whatever its texts: the widths of its three columns are known and bounded.
+static bool VLLineHasRoom(const VLColumns* columns) {
+    uint64_t widest = uint64_t(columns->widths[0]) + columns->widths[1] + columns->widths[2];
+    return columns->current == 0 &&
+           widest + VLAddressTextLimit + VLNameTextLimit + VLValueTextLimit + 4 * VLShortText <
+               sizeof(VLLineBuffer::chars);
+}
+
+// Pads a column for a text of `length` and returns where the text goes; the
+// caller writes exactly `length` characters there. Needs VLLineHasRoom.
+static char* VLLinePlace(VLLineBuffer* line, VLColumns* columns, uint32_t length) {
+    uint32_t padding = VLFitColumn(columns, length);
+    char* cursor = line->chars + line->length;
+    if (padding <= VLShortText) {
+        memset(cursor, ' ', VLShortText);
+    } else {
+        memset(cursor, ' ', padding);
+    }
+    cursor[padding + length] = ' ';
+    line->length += padding + length + 1;
+    return cursor + padding;
+}
+
 void VLPrintStructEnd(VLColumns* columns, VLWriter* out) {
     columns->current = 0;
     if (out) VLWriteChar(out, '\n');
@@ -716,11 +774,21 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
     VLLineBuffer line;
     line.out = out;
     line.length = 0;
-    char text[VLNameTextLimit + 1];
-    VLLineColumn(&line, columns, text, VLFormatAddress(bytes.address, text));
-    VLLineColumn(&line, columns, text, VLFormatMemberName(scalar.name, isArray, indexWidth, index, text));
-    VLLineColumn(&line, columns, text,
-                 VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, text));
+    char value[VLValueTextLimit];
+    uint32_t valueLength = VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, value);
+    if (VLLineHasRoom(columns)) {
+        // Address and name are formatted in place: their lengths are known first.
+        uint32_t length = VLAddressWidth(bytes.address);
+        VLFormatAddress(bytes.address, VLLinePlace(&line, columns, length));
+        length = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
+        VLFormatMemberName(scalar.name, isArray, indexWidth, index, VLLinePlace(&line, columns, length));
+        VLLineColumn(&line, columns, value, valueLength);
+    } else {
+        char text[VLNameTextLimit + 1];
+        VLLineColumn(&line, columns, text, VLFormatAddress(bytes.address, text));
+        VLLineColumn(&line, columns, text, VLFormatMemberName(scalar.name, isArray, indexWidth, index, text));
+        VLLineColumn(&line, columns, value, valueLength);
+    }
     columns->current = 0;
     line.chars[line.length++] = '\n';
     VLLineFlush(&line);
