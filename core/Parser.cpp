@@ -491,6 +491,8 @@ static VLInstruction* VLParseIfHeader(VLContext* ctx) {
     return exitJump;
 }
 
+// Opens an if block.
+// "if" "(" expression ")" "{"
 static void VLParseIf(VLContext* ctx) {
     VLInstruction* conditionalGoto = VLParseIfHeader(ctx);
     if (conditionalGoto) VLPushScope(ctx, VL_ScopeType_If)->conditionalGoto = conditionalGoto;
@@ -675,6 +677,8 @@ static void VLCloseDo(VLContext* ctx) {
     VLPopScope(ctx);
 }
 
+// Closes the innermost scope; each kind has its own closer above.
+// "}" ...
 static void VLParseCloseScope(VLContext* ctx) {
     VLScope* scope = ctx->scopes;
     if (!scope) {
@@ -727,7 +731,7 @@ static void VLParseLayout(VLContext* ctx) {
 
 // The size is compiled here, into a global slot that stays taken; members
 // declared through the typedef read it from there.
-// "typedef" primitive-spec identifier ";"
+// "typedef" primitive-type identifier ";"
 static void VLParseTypedef(VLContext* ctx) {
     if (!VLExpectKeyword(ctx, {"typedef"})) return;
     VL_ASSERT(ctx->stackIndex == 0);
