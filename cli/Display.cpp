@@ -16,7 +16,7 @@
 
 #include "CommandLine.h"
 
-static const char VLHexDigits[] = "0123456789ABCDEF";
+static constexpr char VLHexDigits[] = "0123456789ABCDEF";
 
 // "000" to "999", three characters each, for writing decimal groups at once.
 struct VLDigitGroups {
@@ -40,8 +40,8 @@ struct VLHexPairs {
 static constexpr VLHexPairs VLMakeHexPairs() {
     VLHexPairs pairs{};
     for (int i = 0; i < 256; ++i) {
-        pairs.chars[2 * i] = "0123456789ABCDEF"[i >> 4];
-        pairs.chars[2 * i + 1] = "0123456789ABCDEF"[i & 15];
+        pairs.chars[2 * i] = VLHexDigits[i >> 4];
+        pairs.chars[2 * i + 1] = VLHexDigits[i & 15];
     }
     return pairs;
 }
@@ -229,8 +229,9 @@ static VLDecimalValue VLDecimalValueOf(const VLMemberBytes* bytes, uint32_t flag
     return {~value + 1, true};
 }
 
-// Contract: the text of Algorithm "decimal": the big-integer text above 8
-// bytes, else the grouped digits of the value (0 when not wholly in the data).
+// Contract: the decimal column text: the big-integer text above 8 bytes, else
+// the grouped digits of the value (0 when not wholly in the data), with the
+// sign of a signed member whose top bit is set.
 uint32_t VLFormatDecimal(const VLMemberBytes* bytes, uint32_t flags, bool isSigned, char* buffer) {
     if (bytes->size > 8) return VLCopyText(VLBigIntegerText, buffer);
     VLDecimalValue value = VLDecimalValueOf(bytes, flags, isSigned);

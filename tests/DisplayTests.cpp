@@ -482,6 +482,43 @@ TEST(DisplayLines, ArrayIndicesArePaddedToTheWidestIndex) {
     VLWriterFree(&out);
 }
 
+// The longest texts of every column: an 8-byte address, a name cut to 255
+// characters, a 128-character value.
+TEST(DisplayLines, LongestTextsFitTheLine) {
+    std::string name(300, 'n');
+    std::vector<uint8_t> data(200, 'x');
+    FakeRun run(data, 2);
+    VLInstruction member = ScalarMember(name.c_str(), U, Str, false);
+    run.global.slots[1] = int64_t(0x0123456789ABCDEFull);
+    run.inner.slots[2] = 200;
+    VLColumns columns = {};
+    VLWriter out;
+    VLWriterInitMemory(&out);
+    for (int pass = 0; pass < 2; ++pass) VLPrintMember(&member, &run.runtime, &columns, pass ? &out : nullptr);
+    std::string value = "\"";  // bytes past the data read as NUL, each shown as \0
+    while (value.size() < 128) value += "\\0";
+    value.resize(128);
+    EXPECT_EQ(Captured(out), "01 23 45 67 89 AB CD EFh " + std::string(255, 'n') + " " + value + " \n");
+    VLWriterFree(&out);
+}
+
+// Columns far wider than any member text (set by other callers of the column
+// table) take the line out in parts; the bytes are the same.
+TEST(DisplayLines, VeryWideColumnsPadExactly) {
+    FakeRun run(Bytes("07"), 2);
+    VLInstruction member = ScalarMember("a", U, 0, false);
+    run.inner.slots[2] = 1;
+    VLColumns columns = {};
+    columns.widths[0] = 3;
+    columns.widths[1] = 700;
+    columns.widths[2] = 900;
+    VLWriter out;
+    VLWriterInitMemory(&out);
+    VLPrintMember(&member, &run.runtime, &columns, &out);
+    EXPECT_EQ(Captured(out), " 0h " + std::string(699, ' ') + "a " + std::string(899, ' ') + "7 \n");
+    VLWriterFree(&out);
+}
+
 TEST(DisplayLines, StructHeaders) {
     std::string names[2] = {"Header", "Chunk"};
     VLTypeChunk* chunk = new VLTypeChunk{};
