@@ -122,9 +122,12 @@ static void VLRecordListMessage(VLContext* ctx, Items items, Writer write) {
 // Token primitives
 // ---------------------------------------------------------------------------
 
+// A first compilation that ran out of slot numbers stops as well: it is
+// compiled again with per-body numbering, so going on would be wasted work
+// (and nested operands would nest without bound).
 bool VLIsStopped(const VLContext* ctx) {
     return ctx->speculativeParse.matched || VLErrorIsValid(&ctx->speculativeParse.error) ||
-           VLErrorIsValid(&ctx->output.error);
+           VLErrorIsValid(&ctx->output.error) || ctx->slotOverflow;
 }
 
 void VLConsume(VLContext* ctx) {
@@ -853,7 +856,7 @@ static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint3
     ctx.output.types.first = typeChunk;
     ctx.output.types.last = typeChunk;
     ctx.token = firstToken;
-    while (ctx.token && !VLErrorIsValid(&ctx.output.error)) VLCompileStatement(&ctx);
+    while (ctx.token && !VLErrorIsValid(&ctx.output.error) && !ctx.slotOverflow) VLCompileStatement(&ctx);
     VLReportOpenScopes(&ctx);
     VLBuildCategoryTable(&ctx);
     ctx.output.typeCount = ctx.output.types.totalCount;

@@ -614,6 +614,24 @@ TEST(Errors, ABodyNeedingMoreThan62SlotsIsRejectedWhereTheSlotIsTaken) {
     EXPECT_EQ(topLevel.Error(), "Too many values at the top level (a frame holds 64 slots).");
 }
 
+TEST(Errors, DeeplyNestedOperandsStopAtTheFrameLimit) {
+    // Every nested operand holds a slot while its inner expression compiles,
+    // so nesting ends with the frame-capacity error long before the stack does.
+    const int depth = 30000;
+    std::string path = "struct S { u(1) a; var x = ";
+    for (int i = 0; i < depth; ++i) path += "a[";
+    path += "0";
+    path += std::string(depth, ']');
+    Compiled paths(path + "; };");
+    EXPECT_EQ(paths.Error(), "Too many values in one struct body (a frame holds 64 slots).");
+
+    std::string tests = "print(\"x\", ";
+    for (int i = 0; i < depth; ++i) tests += "has_type(K, ";
+    tests += "0" + std::string(depth, ')') + ");";
+    Compiled hasType(tests);
+    EXPECT_EQ(hasType.Error(), "Too many values at the top level (a frame holds 64 slots).");
+}
+
 TEST(Errors, PlaceholderOnlyForAttemptsThatCannotBeReported) {
     VLArena arena = {};
     VLToken token = {};
