@@ -13,9 +13,10 @@
 
 // The global frame plus one frame per struct level that arrayIndices can track.
 enum : uint32_t { VLMaxStackCount = VLMaxNesting + 1 };
-// Element records a member array gets when its first element is reached;
-// further records are added geometrically as higher elements are reached.
-enum : uint32_t { VLFirstElementCapacity = 8 };
+// Element records a member array gets when its first element is reached: at
+// least the minimum, at most the maximum (see VLFirstCapacity); further
+// records are added geometrically as higher elements are reached.
+enum : uint32_t { VLMinFirstCapacity = 8, VLMaxFirstCapacity = 1u << 24 };
 
 // ---------------------------------------------------------------------------
 // Locations
@@ -174,14 +175,29 @@ static void VLSetUpMemberArray(VLRuntime* runtime, VLRuntimeMemberArray* array,
     array->arrayCount = count;
 }
 
+// Room for an array's first records: one per byte of data left after the
+// cursor (elements that each read at least one byte cannot be more), within
+// the minimum and maximum. An array whose count fits the data thus gets its
+// records in one piece, without copies; a count far beyond the data gets
+// records only as elements are actually read.
+static uint64_t VLFirstCapacity(VLRuntime* runtime) {
+    int64_t cursor = *VLSlot(runtime, VLLocation{VLLocationKind_Global, 0, 1});
+    uint64_t remaining = cursor >= 0 && uint64_t(cursor) < runtime->dataSize
+                             ? runtime->dataSize - uint64_t(cursor)
+                             : 0;
+    if (remaining < VLMinFirstCapacity) return VLMinFirstCapacity;
+    return remaining < VLMaxFirstCapacity ? remaining : uint64_t(VLMaxFirstCapacity);
+}
+
 // Makes room for element `element` (below arrayCount). Records come from the
-// arena and grow geometrically, so memory follows the elements actually
-// reached, not the declared count. Moving the records is safe: a record that
-// the running chain points to (currentMember and its parents) belongs to an
-// array of an enclosing instance, and such arrays only grow while their own
-// instance is the current one.
+// arena, first as many as VLFirstCapacity allows, then doubling, never more
+// than the count, so memory follows the elements actually reached rather than
+// the declared count. Moving the records is safe: a record that the running
+// chain points to (currentMember and its parents) belongs to an array of an
+// enclosing instance, and such arrays only grow while their own instance is
+// the current one.
 static void VLGrowElements(VLRuntime* runtime, VLRuntimeMemberArray* array, uint32_t element) {
-    uint64_t capacity = array->capacity ? uint64_t(array->capacity) * 2 : uint64_t(VLFirstElementCapacity);
+    uint64_t capacity = array->capacity ? uint64_t(array->capacity) * 2 : VLFirstCapacity(runtime);
     if (capacity <= element) capacity = uint64_t(element) + 1;
     if (capacity > array->arrayCount) capacity = array->arrayCount;
     VLRuntimeMember* elements = VLArenaNew<VLRuntimeMember>(runtime->arena, size_t(capacity));
