@@ -231,7 +231,8 @@ static VLRuntimeMemberArray* VLCurrentMemberArray(VLRuntime* runtime, uint32_t m
 // Makes `record` a fresh struct instance with `memberCount` unread members. A
 // record filled again with the same member count keeps its member arrays and
 // element storage, emptied, so a member read over and over in a loop costs no
-// new memory.
+// new memory. Only elements below an array's count can have been written, so
+// only those are cleared.
 static void VLFillInstance(VLRuntime* runtime, VLRuntimeMember* record, uint32_t memberCount,
                            VLRuntimeMember* parent) {
     bool reuse = (record->flags & VLRuntimeMemberFlag_IsNested) &&
@@ -239,8 +240,9 @@ static void VLFillInstance(VLRuntime* runtime, VLRuntimeMember* record, uint32_t
     if (reuse) {
         for (uint32_t i = 0; i < memberCount; ++i) {
             VLRuntimeMemberArray* array = &record->nestedType.members[i];
+            uint32_t used = array->arrayCount < array->capacity ? array->arrayCount : array->capacity;
+            if (used) memset(array->elements, 0, sizeof(VLRuntimeMember) * used);
             array->arrayCount = 0;
-            if (array->capacity) memset(array->elements, 0, sizeof(VLRuntimeMember) * array->capacity);
         }
     } else {
         record->nestedType.members =

@@ -1066,6 +1066,39 @@ TEST_F(RuntimeTest, RereadMemberIsRefilledWithoutNewMemory) {
     EXPECT_EQ(Slot(G(2)), 200);
 }
 
+TEST_F(RuntimeTest, RefilledInstanceForgetsEveryElementOfItsArrays) {
+    // struct S { u(1) b[4] (g6 elements read); fetch b[2] into g11; }
+    // struct R { S s; (again with g6 = 1) }: the second fill reads b[0] only,
+    // so b[2] exists but is unread and must read as 0, not as the old value.
+    uint32_t inner = BeginStruct(&a);
+    Load(&a, L(20), 4);
+    Unary(&a, VLInstructionType_Copy, L(21), G(6));
+    EmitElementLoop(&a, 2, L(21), 6, [&] {
+        EmitByteMember(&a, VLInstructionType_ScalarMemberU, 0, 3, 1, 0, L(20));
+    });
+    Load(&a, L(30), 2);
+    Fetch(&a, G(11), {{0, L(30)}});
+    Append(&a, VLInstructionType_Breakpoint);
+    EndStruct(&a, inner);
+    uint32_t start = BeginStruct(&a);
+    EmitElementLoop(&a, 2, None(), 0, [&] { EmitCall(&a, {inner, 1, 0, 0, None(), 0}, 3); });
+    Load(&a, G(6), 1);
+    EmitElementLoop(&a, 2, None(), 0, [&] { EmitCall(&a, {inner, 1, 0, 0, None(), 0}, 3); });
+    EndStruct(&a, start);
+    EmitCall(&a, {start, 1, 0, 0, None(), 0}, 40);
+    Start({1, 2, 3, 4, 5, 6, 7, 8});
+    *VLResolveLocation(&rt, G(6)) = 4;
+    ASSERT_EQ(Run(VLInstructionType_Breakpoint).flags, 0u);
+    EXPECT_EQ(Slot(G(11)), 3);
+    const VLRuntimeMember* first = rt.currentMember;
+    ASSERT_EQ(Run(VLInstructionType_Breakpoint).flags, 0u);
+    EXPECT_EQ(rt.currentMember, first);  // the same record, refilled
+    EXPECT_EQ(Slot(G(11)), 0);
+    const VLRuntimeMemberArray& b = first->nestedType.members[0];
+    EXPECT_EQ(b.elements[0].value, 5u);
+    for (uint32_t e = 1; e < 4; ++e) EXPECT_EQ(b.elements[e].flags, 0u) << e;
+}
+
 // ---------------------------------------------------------------------------
 // Nesting
 // ---------------------------------------------------------------------------
