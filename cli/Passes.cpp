@@ -115,9 +115,17 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLWritef(err, "' (specified count is %lli).\n", static_cast<long long>(result->count));
     }
     if (flags & VLRuntimeResultFlag_IndexOutOfRange) VLReportIndexOutOfRange(result, layout, err);
-    if (flags & VLRuntimeResultFlag_UnknownType)
-        VLWritef(err, "No type registered in category %u for key %lli.\n",
-                 instruction->typeLookup.categoryIndex, static_cast<long long>(result->count));
+    if (flags & VLRuntimeResultFlag_UnknownType) {
+        const auto& lookup = instruction->typeLookup;
+        VLPrintRangeLocation(err, layout, lookup.first, lookup.end);
+        if (lookup.categoryName.length)
+            VLWritef(err, "No type registered in category %u ('%.*s') for key %lli.\n", lookup.categoryIndex,
+                     int(lookup.categoryName.length), lookup.categoryName.chars,
+                     static_cast<long long>(result->count));
+        else
+            VLWritef(err, "No type registered in category %u for key %lli.\n", lookup.categoryIndex,
+                     static_cast<long long>(result->count));
+    }
     if (flags & VLRuntimeResultFlag_NestingTooDeep)
         VLWritef(err, "Struct instances nested deeper than %u levels.\n", unsigned(VLMaxNesting));
     if (flags & VLRuntimeResultFlag_ElementOutOfRange) {

@@ -226,7 +226,10 @@ VLTypeReference VLParseTypeReference(VLContext* ctx) {
         reference.categoryNameLast = name.length ? name.chars + name.length - 1 : name.chars;
         reference.selector = VLNewSlot(ctx);
         VLCompileExpressionInto(ctx, reference.selector);
+        VLToken* closing = ctx->token;
         VLExpectPunctuation(ctx, {VLCode("]")});
+        reference.first = first;
+        reference.end = closing;  // the excerpt underlines the name and the key expression
     } else if (name.length > 0) {
         VLTypeDefinition* type = VLFindType(ctx, name);
         if (type) {
@@ -238,6 +241,14 @@ VLTypeReference VLParseTypeReference(VLContext* ctx) {
         VLRecordError(ctx, first, "Expected 'type' or 'category[identifier]'.");
     }
     return reference;
+}
+
+// Category lookups carry the reference's name and tokens, so that a key with
+// no registered type can be reported with an excerpt.
+static void VLSetLookupSource(VLInstruction* lookup, const VLTypeReference* reference) {
+    lookup->typeLookup.categoryName = reference->categoryName;
+    lookup->typeLookup.first = reference->first;
+    lookup->typeLookup.end = reference->end;
 }
 
 // The number of arguments a reference expects: the type's parameter count,
@@ -317,10 +328,12 @@ VLInstruction* VLEmitPushFrame(VLContext* ctx, const VLTypeReference* reference)
         fetchCount->destination = memberCount;
         fetchCount->typeLookup.categoryIndex = categoryIndex;
         fetchCount->typeLookup.key = reference->selector;
+        VLSetLookupSource(fetchCount, reference);
         VLInstruction* fetchIndex = VLEmit(ctx, VLInstructionType_FetchTypeIndex);
         fetchIndex->destination = typeIndex;
         fetchIndex->typeLookup.categoryIndex = categoryIndex;
         fetchIndex->typeLookup.key = reference->selector;
+        VLSetLookupSource(fetchIndex, reference);
     }
     VLInstruction* pushFrame = VLEmit(ctx, VLInstructionType_PushFrame);
     pushFrame->pushFrame.typeIndex = typeIndex;
@@ -348,6 +361,7 @@ void VLEmitTypeCall(VLContext* ctx, const VLTypeReference* reference) {
         fetchStart->destination = start;
         fetchStart->typeLookup.categoryIndex = category ? category->index : 0;
         fetchStart->typeLookup.key = reference->selector;
+        VLSetLookupSource(fetchStart, reference);
         if (fetchStart->typeLookup.key.kind == VLLocationKind_Local) fetchStart->typeLookup.key.depth++;
         jump = VLEmitGoto(ctx, 0);
         jump->jump.target = start;

@@ -286,6 +286,9 @@ struct VLInstruction {
         struct {
             uint32_t categoryIndex;
             VLLocation key;
+            VLString categoryName;   // for reports
+            VLToken* first;          // the category reference's tokens, for reports
+            VLToken* end;
         } typeLookup;
         struct {
             VLLocation condition;
@@ -364,6 +367,8 @@ struct VLTypeReference {
     VLString categoryName;       // kind Category: the identifier as written
     const char* categoryNameLast;
     VLLocation selector;         // kind Category: slot holding the key
+    VLToken* first;              // kind Category: the category name's token
+    VLToken* end;                // kind Category: the token after "]"
 };
 
 struct VLMember {

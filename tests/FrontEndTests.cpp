@@ -751,7 +751,7 @@ TEST(Passes, ReportsOfLookupsPathsAndNesting) {
 
     HandProgram lookup({Constant(Local(3), uint64_t(-7)),
                         Lookup(VLInstructionType_FetchTypeIndex, Local(2), 2, Local(3))});
-    EXPECT_EQ(RunPasses(&lookup.program, "", "").err, "No type registered in category 2 for key -7.\n");
+    EXPECT_EQ(RunPasses(&lookup.program, "", "").err, "\nNo type registered in category 2 for key -7.\n");
 
     // Frames pushed without end: the runtime stops at its nesting limit.
     std::vector<VLInstruction> deep(VLMaxNesting + 1, PushFrame(NoLocation()));
