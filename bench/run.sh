@@ -12,7 +12,8 @@
 #
 # usage: bench/run.sh [--quick] [--runs K] [--keep]
 #   --quick   skip N = 10^7 (a run of about a minute instead of several)
-#   --runs K  timed runs per row (default 5; 3 for N = 10^7)
+#   --runs K  timed runs per row (default 5; at most 3 for N = 10^7 and for the
+#             nested and bytes rows; 1 for a row whose first run takes over a minute)
 #   --keep    keep the generated files (in BUILD/bench-data)
 # Environment: BENCH_BUILD (default: build-bench in the repository).
 set -euo pipefail
