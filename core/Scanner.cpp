@@ -169,21 +169,59 @@ static bool VLTryString(VLScanner* trial) {
 }
 
 // The punctuators, longest first so that the first entry that matches wins.
-static const char* const VLPunctuators[] = {
+static constexpr const char* VLPunctuators[] = {
     "<<=", ">>=", "^=", "|=", "&=", "%=", "/=", "*=", "-=", "+=", "||", "&&", "==", "!=",
     "<<",  ">>",  "<=", ">=", "=",  "|",  "&",  "!",  "@",  "%",  "?",  ",",  ".",  "{",
     "}",   "(",   ")",  "[",  "]",  "+",  "/",  "*",  "-",  "<",  ">",  "^",  ";",  "$",
 };
+enum { VLPunctuatorCount = sizeof VLPunctuators / sizeof VLPunctuators[0] };
 
-// Returns the code of the punctuator at the trial position, or 0.
+// The punctuators grouped by first character, each group in table order (so
+// still longest first): group c is entries[start[c]] up to entries[start[c + 1]].
+// A punctuator is then found with at most four packed comparisons instead of
+// a walk over the whole table.
+struct VLPunctuatorIndex {
+    uint8_t start[257];
+    uint32_t codes[VLPunctuatorCount];
+    uint32_t masks[VLPunctuatorCount];  // the low bytes a code occupies
+    uint8_t lengths[VLPunctuatorCount];
+};
+
+static constexpr VLPunctuatorIndex VLBuildPunctuatorIndex() {
+    VLPunctuatorIndex index = {};
+    uint32_t filled = 0;
+    for (uint32_t c = 0; c < 256; ++c) {
+        index.start[c] = uint8_t(filled);
+        for (const char* entry : VLPunctuators) {
+            if (uint8_t(entry[0]) != c) continue;
+            uint32_t length = 0;
+            while (entry[length]) ++length;
+            index.codes[filled] = VLCode(entry);
+            index.masks[filled] = length == 4 ? 0xFFFFFFFFu : (1u << (8 * length)) - 1;
+            index.lengths[filled] = uint8_t(length);
+            ++filled;
+        }
+    }
+    index.start[256] = uint8_t(filled);
+    return index;
+}
+
+static constexpr VLPunctuatorIndex VLPunctuatorTable = VLBuildPunctuatorIndex();
+static_assert(VLPunctuatorTable.start[256] == VLPunctuatorCount, "every punctuator is indexed");
+
+// Returns the code of the punctuator at the trial position, or 0. The four
+// characters ahead are packed like a code (NUL past the end of the text), so
+// an entry matches when the code's bytes equal the low bytes of that pack.
 static uint32_t VLTryPunctuation(VLScanner* trial) {
     char ahead[4] = {0, 0, 0, 0};
     VLPeek(trial, 4, ahead);
-    for (const char* entry : VLPunctuators) {
-        size_t length = strlen(entry);
-        if (memcmp(entry, ahead, length) != 0) continue;
-        for (size_t i = 1; i < length; ++i) VLAdvance(trial);
-        return VLCode(entry);
+    uint32_t packed = 0;
+    for (int i = 0; i < 4; ++i) packed |= uint32_t(uint8_t(ahead[i])) << (8 * i);
+    uint32_t first = uint8_t(ahead[0]);
+    for (uint32_t i = VLPunctuatorTable.start[first]; i < VLPunctuatorTable.start[first + 1]; ++i) {
+        if ((packed & VLPunctuatorTable.masks[i]) != VLPunctuatorTable.codes[i]) continue;
+        for (uint32_t step = 1; step < VLPunctuatorTable.lengths[i]; ++step) VLAdvance(trial);
+        return VLPunctuatorTable.codes[i];
     }
     return 0;
 }
@@ -328,16 +366,17 @@ VLScanResult VLTokenize(const char* text, VLArena* arena) {
 
 uint32_t VLOperatorCode(const VLToken* token) {
     if (token->type == VLTokenType_Identifier) {
-        return VLStringEqualsText(VLTokenText(token), "abs") ? VLCode("abs") : 0;
+        VLString text = VLTokenText(token);
+        return text.length == 3 && memcmp(text.chars, "abs", 3) == 0 ? VLCode("abs") : 0;
     }
     if (token->type != VLTokenType_Punctuation) return 0;
-    static const uint32_t operators[] = {
-        VLCode("!"),  VLCode("%"),  VLCode("&"),  VLCode("*"),  VLCode("+"),  VLCode("-"),  VLCode("/"),
-        VLCode("<"),  VLCode(">"),  VLCode("^"),  VLCode("|"),  VLCode("&&"), VLCode("<<"), VLCode("!="),
-        VLCode("<="), VLCode("=="), VLCode(">="), VLCode(">>"), VLCode("||"),
-    };
-    for (uint32_t code : operators) {
-        if (token->punctuation.code == code) return code;
+    switch (token->punctuation.code) {
+        case VLCode("!"): case VLCode("%"): case VLCode("&"): case VLCode("*"): case VLCode("+"):
+        case VLCode("-"): case VLCode("/"): case VLCode("<"): case VLCode(">"): case VLCode("^"):
+        case VLCode("|"): case VLCode("&&"): case VLCode("<<"): case VLCode("!="): case VLCode("<="):
+        case VLCode("=="): case VLCode(">="): case VLCode(">>"): case VLCode("||"):
+            return token->punctuation.code;
+        default:
+            return 0;
     }
-    return 0;
 }

@@ -120,6 +120,57 @@ TEST(Scanner, EveryPunctuatorHasItsPackedCode) {
     EXPECT_EQ(VLCode("<<="), 0x3D3C3Cu);
 }
 
+// Every text of up to three characters drawn from the punctuators' characters
+// (and one that starts no token) splits as a walk over the punctuator list,
+// longest first, would split it.
+TEST(Scanner, PunctuatorsSplitLongestFirst) {
+    const char* const table[] = {
+        "<<=", ">>=", "^=", "|=", "&=", "%=", "/=", "*=", "-=", "+=", "||", "&&", "==", "!=",
+        "<<",  ">>",  "<=", ">=", "=",  "|",  "&",  "!",  "@",  "%",  "?",  ",",  ".",  "{",
+        "}",   "(",   ")",  "[",  "]",  "+",  "/",  "*",  "-",  "<",  ">",  "^",  ";",  "$",
+    };
+    const std::string alphabet = "<>=^|&%/*-+!@?,.{}()[];$#";
+    auto expectedSplit = [&](const std::string& text) {
+        std::vector<std::string> pieces;
+        for (size_t at = 0; at < text.size();) {
+            size_t length = 1;
+            for (const char* entry : table) {
+                if (text.compare(at, strlen(entry), entry) == 0) {
+                    length = strlen(entry);
+                    break;
+                }
+            }
+            pieces.push_back(text.substr(at, length));
+            at += length;
+        }
+        return pieces;
+    };
+    std::vector<std::string> texts;
+    for (char a : alphabet) {
+        texts.push_back(std::string(1, a));
+        for (char b : alphabet) {
+            texts.push_back(std::string{a, b});
+            for (char c : alphabet) texts.push_back(std::string{a, b, c});
+        }
+    }
+    int checked = 0;
+    for (const std::string& text : texts) {
+        // "//" and "/*" open comments, which is not what this test is about.
+        if (text.find("//") != std::string::npos || text.find("/*") != std::string::npos) continue;
+        Scanned s(text);
+        std::vector<std::string> got;
+        for (size_t i = 0; i < s.tokens.size(); ++i) {
+            got.push_back(s.Text(i));
+            if (s.tokens[i]->type == VLTokenType_Punctuation) {
+                EXPECT_EQ(s.tokens[i]->punctuation.code, VLCode(got.back().c_str())) << text;
+            }
+        }
+        EXPECT_EQ(got, expectedSplit(text)) << text;
+        ++checked;
+    }
+    EXPECT_GT(checked, 15000);
+}
+
 TEST(Scanner, QuotedLiteralContent) {
     struct Case {
         const char* text;
