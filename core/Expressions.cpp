@@ -319,16 +319,25 @@ static VLLocation VLParseSizeof(VLContext* ctx) {
 
 enum VLPathResult { VLPath_NotFound, VLPath_Found, VLPath_Rejected };
 
+// A member that a path names keeps its records at run time.
+static void VLMarkReferenced(VLInstruction* member) {
+    VL_ASSERT(member != nullptr);
+    if (member->type == VLInstructionType_PushFrame) member->pushFrame.referenced = 1;
+    else member->scalarExport.referenced = 1;
+}
+
 // A member path from the struct being defined: each step names a member (with
 // an optional element number, element 0 without one); a member of named
 // struct type continues with "." and the next name; a primitive member ends
-// the path with a value-of-member into a new slot.
+// the path with a value-of-member into a new slot. The members of a path that
+// is found are marked referenced: only such members keep their values at run time.
 // name [ "[" expression "]" ] { "." name [ "[" expression "]" ] }
 static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VLString name,
                                       VLToken* first, VLLocation* location) {
     VLInstruction fetch;
     memset(&fetch, 0, sizeof fetch);
     fetch.type = VLInstructionType_ValueOfMember;
+    VLMember* steps[VLMaxPathSteps];
     VLToken* nameToken = first;
     for (;;) {
         VLMember* member = type->members;
@@ -345,6 +354,7 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
             VLRecordError(ctx, nameToken, "Member path too long (at most 16 steps).");
             return VLPath_Rejected;
         }
+        steps[fetch.fetch.pathCount] = member;
         fetch.fetch.path[fetch.fetch.pathCount++] = VLPathStep{member->appearIndex, element};
         if (!member->isNested) break;
         if (member->typeReference.kind != VLTypeReference_Type) return VLPath_NotFound;
@@ -358,6 +368,7 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
     fetch.fetch.first = first;
     fetch.fetch.end = ctx->token;
     *location = VLAppendInstruction(ctx, &fetch)->destination;
+    for (uint32_t i = 0; i < fetch.fetch.pathCount; ++i) VLMarkReferenced(steps[i]->instruction);
     return VLPath_Found;
 }
 

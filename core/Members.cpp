@@ -160,6 +160,7 @@ VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placemen
     scalar->scalarExport.size = size;
     scalar->scalarExport.enumeration = enumeration;
     scalar->scalarExport.flags = spec->flags;
+    member->instruction = scalar;
     if (spec->hidden) VLEmit(ctx, VLInstructionType_ShowMembers);
     VLEmitBinary(ctx, VLInstructionType_Add, VLCursorLocation(), VLCursorLocation(), size);
     VLSetSlotCounter(ctx, savedSlotCount);
@@ -284,6 +285,7 @@ static VLInstruction* VLParseStructMember(VLContext* ctx) {
     member->name = VLCopyString(ctx, VLExpectIdentifier(ctx));
     instance.pushFrame->pushFrame.name = member->name;
     instance.pushFrame->pushFrame.memberIndex = member->appearIndex;
+    member->instruction = instance.pushFrame;
     return instance.pushFrame;
 }
 

@@ -253,6 +253,7 @@ struct VLInstruction {
             uint32_t memberIndex;
             VLLocation memberCount;
             uint32_t detached;       // 1: the record belongs to no member array (sizeof)
+            uint32_t referenced;     // 1: a member path names this member (its records are kept)
         } pushFrame;
         struct {
             VLString name;
@@ -271,6 +272,7 @@ struct VLInstruction {
             VLEnum* enumeration;
             uint32_t flags;          // VLMemberFlags
             VLLocation arrayCount;   // None: not an array
+            uint32_t referenced;     // 1: a member path names this member (its values are kept)
         } scalarExport;
         struct {
             uint32_t pathCount;
@@ -377,6 +379,7 @@ struct VLMember {
     uint32_t appearIndex;
     uint32_t isNested;
     VLTypeReference typeReference;
+    VLInstruction* instruction;  // its scalar-member or push-frame instruction
 };
 
 struct VLInstructionRef {
