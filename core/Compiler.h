@@ -37,6 +37,35 @@ struct VLScope {
     VLLocalVariable* savedLocals;    // For: the body's locals before the loop (restored at its end)
 };
 
+// An error message kept as its parts while the attempt that recorded it may
+// still be backed out: most attempts fail and are never reported, so only the
+// error that becomes the compilation's error gets its text written
+// (VLWriteErrorText). Until then the speculative error's `message` holds the
+// format (or the list's prefix) and its `length` is 0.
+enum VLMessageForm : uint32_t {
+    VLMessageForm_Text = 0,         // the error's message is the final text
+    VLMessageForm_Format = 1,       // printf-style format and its arguments
+    VLMessageForm_Keywords = 2,     // "Expected identifier " and the words
+    VLMessageForm_Punctuation = 3,  // "Expected punctuation " and the codes
+};
+enum { VLMaxMessageItems = 12, VLMaxMessageArguments = 4 };
+
+struct VLMessageArgument {
+    int64_t number;    // %u, %d, %c; for %.*s the precision
+    const char* text;  // %s, %.*s
+};
+
+struct VLMessageParts {
+    uint32_t form;   // VLMessageForm
+    uint32_t count;  // words, codes or arguments
+    const char* format;
+    union {
+        const char* words[VLMaxMessageItems];
+        uint32_t codes[VLMaxMessageItems];
+        VLMessageArgument arguments[VLMaxMessageArguments];
+    };
+};
+
 struct VLSpeculativeParse {
     VLToken* firstToken;
     VLEnum* savedEnums;
@@ -48,6 +77,8 @@ struct VLSpeculativeParse {
     // Set while the statement's last attempt runs: an error it records before
     // consuming a token may become the reported one, so it is always formatted.
     uint32_t finalAttempt;
+    VLMessageParts errorParts;      // how to write out error's message
+    VLMessageParts bestErrorParts;  // the same for bestError
 };
 
 struct VLContext {
@@ -91,6 +122,8 @@ bool VLTokenIs(const VLToken* token, const char* word);  // token text equals wo
 void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void VLRecordError(VLContext* ctx, VLToken* token, const char* message);
+// Writes out an error kept as parts (into a new arena text); a Text error is left as it is.
+void VLWriteErrorText(VLContext* ctx, VLError* error, const VLMessageParts* parts);
 void VLBeginAttempt(VLContext* ctx);
 void VLEndAttempt(VLContext* ctx);
 

@@ -2,7 +2,8 @@
 //
 // Owns the compile context's life, the token primitives every compiler file
 // uses, error recording (one destination rule, the placeholder for attempts
-// that fail before consuming a token, the two-pass expected-item messages),
+// that fail before consuming a token, messages kept as parts until one is
+// reported, then written in two passes),
 // attempts and the choice of the error among them, slots, scopes, and every
 // statement: breakpoint, print, assert, var, assignments, if / else if /
 // else, while, do, for, the closing brace, default, layout and typedef.
@@ -31,17 +32,72 @@ static bool VLErrorWouldBeDropped(const VLContext* ctx) {
 static void VLStoreError(VLContext* ctx, VLToken* token, uint64_t length, const char* message) {
     if (VLErrorWouldBeDropped(ctx)) return;
     VLError error = {token, length, message};
-    if (ctx->speculativeParse.firstToken) ctx->speculativeParse.error = error;
-    else ctx->output.error = error;
+    if (ctx->speculativeParse.firstToken) {
+        ctx->speculativeParse.error = error;
+        ctx->speculativeParse.errorParts.form = VLMessageForm_Text;
+    } else {
+        ctx->output.error = error;
+    }
+}
+
+// Stores an error given as parts by the destination rule; `fill` writes the
+// items or arguments after form, count and format are set. Inside a statement
+// the parts go straight into the attempt's record (most attempts' errors are
+// never reported); outside one the error becomes the compilation's error and
+// is written out at once.
+template <class Fill>
+static void VLStoreErrorParts(VLContext* ctx, VLToken* token, uint32_t form, const char* format, Fill fill) {
+    if (VLErrorWouldBeDropped(ctx)) return;
+    VLMessageParts outside;
+    bool speculative = ctx->speculativeParse.firstToken != nullptr;
+    VLMessageParts* parts = speculative ? &ctx->speculativeParse.errorParts : &outside;
+    parts->form = form;
+    parts->count = 0;
+    parts->format = format;
+    fill(parts);
+    VLError error = {token, 0, format};
+    if (speculative) {
+        ctx->speculativeParse.error = error;
+    } else {
+        VLWriteErrorText(ctx, &error, parts);
+        ctx->output.error = error;
+    }
 }
 
 void VLRecordError(VLContext* ctx, VLToken* token, const char* message) {
     VLStoreError(ctx, token ? token : ctx->token, strlen(message), message);
 }
 
+// Takes the arguments of a format as data. The formats are the compiler's own
+// texts; the conversions they use are %s, %.*s, %u, %d, %c and %%.
+static void VLCaptureArguments(VLMessageParts* parts, const char* format, va_list arguments) {
+    for (const char* c = format; *c; ++c) {
+        if (*c != '%') continue;
+        ++c;
+        if (*c == '%') continue;
+        VL_ASSERT(parts->count < VLMaxMessageArguments);
+        VLMessageArgument* argument = &parts->arguments[parts->count++];
+        if (c[0] == '.' && c[1] == '*') {
+            argument->number = va_arg(arguments, int);
+            c += 2;
+            VL_ASSERT(*c == 's');
+            argument->text = va_arg(arguments, const char*);
+            continue;
+        }
+        switch (*c) {
+            case 's': argument->text = va_arg(arguments, const char*); break;
+            case 'u': argument->number = va_arg(arguments, unsigned); break;
+            case 'd': argument->number = va_arg(arguments, int); break;
+            case 'c': argument->number = va_arg(arguments, int); break;
+            default: VL_ASSERT(!"unsupported conversion in an error format");
+        }
+    }
+}
+
 // Formats only when the message can be seen: an attempt that has consumed no
 // token and is not the statement's last one records the placeholder instead,
-// because a later attempt always takes its place.
+// because a later attempt always takes its place. Otherwise the format and its
+// arguments are kept as parts.
 void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...) {
     if (!token) token = ctx->token;
     if (VLErrorWouldBeDropped(ctx)) return;
@@ -52,18 +108,13 @@ void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...) {
     }
     va_list arguments;
     va_start(arguments, format);
-    int length = vsnprintf(nullptr, 0, format, arguments);
+    VLStoreErrorParts(ctx, token, VLMessageForm_Format, format,
+                      [&](VLMessageParts* parts) { VLCaptureArguments(parts, format, arguments); });
     va_end(arguments);
-    VL_ASSERT(length > 0);
-    char* message = VLArenaNew<char>(ctx->arena, size_t(length) + 1);
-    va_start(arguments, format);
-    vsnprintf(message, size_t(length) + 1, format, arguments);
-    va_end(arguments);
-    VLStoreError(ctx, token, uint64_t(length), message);
 }
 
-// A message built in two passes: measured with a null buffer, then written
-// into an allocation of exactly that size (no terminating NUL).
+// A message written in two passes: measured with a null buffer, then written
+// into an allocation of exactly that size.
 struct VLMessageBuilder {
     char* buffer;
     uint64_t length;
@@ -83,39 +134,106 @@ static void VLAppendSeparator(VLMessageBuilder* builder, size_t i, size_t n, con
 }
 
 // "Expected identifier a, b or c"
-static void VLWriteKeywordMessage(VLMessageBuilder* builder, std::initializer_list<const char*> words) {
+static void VLWriteKeywordMessage(VLMessageBuilder* builder, const VLMessageParts* parts) {
     const char prefix[] = "Expected identifier ";
     VLAppendText(builder, prefix, sizeof prefix - 1);
-    size_t i = 0;
-    for (const char* word : words) {
-        VLAppendSeparator(builder, i++, words.size(), ", ");
-        VLAppendText(builder, word, strlen(word));
+    for (uint32_t i = 0; i < parts->count; ++i) {
+        VLAppendSeparator(builder, i, parts->count, ", ");
+        VLAppendText(builder, parts->words[i], strlen(parts->words[i]));
     }
 }
 
 // "Expected punctuation , or )": each code written as its characters, lowest byte first.
-static void VLWritePunctuationMessage(VLMessageBuilder* builder, std::initializer_list<uint32_t> codes) {
+static void VLWritePunctuationMessage(VLMessageBuilder* builder, const VLMessageParts* parts) {
     const char prefix[] = "Expected punctuation ";
     VLAppendText(builder, prefix, sizeof prefix - 1);
-    size_t i = 0;
-    for (uint32_t code : codes) {
-        VLAppendSeparator(builder, i++, codes.size(), " ");
-        for (; code != 0; code >>= 8) {
+    for (uint32_t i = 0; i < parts->count; ++i) {
+        VLAppendSeparator(builder, i, parts->count, " ");
+        for (uint32_t code = parts->codes[i]; code != 0; code >>= 8) {
             char c = char(code & 0xFF);
             VLAppendText(builder, &c, 1);
         }
     }
 }
 
-template <class Items, class Writer>
-static void VLRecordListMessage(VLContext* ctx, Items items, Writer write) {
-    if (VLErrorWouldBeDropped(ctx)) return;
+// The text of a %s or %.*s argument: as printf takes it, up to the precision
+// (none when negative) and never past a NUL.
+static size_t VLArgumentTextLength(const VLMessageArgument* argument, bool hasPrecision) {
+    if (!hasPrecision || argument->number < 0) return strlen(argument->text);
+    const void* nul = memchr(argument->text, '\0', size_t(argument->number));
+    return nul ? size_t(static_cast<const char*>(nul) - argument->text) : size_t(argument->number);
+}
+
+// A format with its captured arguments, converted as printf converts them.
+static void VLWriteFormattedMessage(VLMessageBuilder* builder, const VLMessageParts* parts) {
+    uint32_t next = 0;
+    for (const char* c = parts->format; *c; ++c) {
+        if (*c != '%') {
+            VLAppendText(builder, c, 1);
+            continue;
+        }
+        ++c;
+        if (*c == '%') {
+            VLAppendText(builder, c, 1);
+            continue;
+        }
+        VL_ASSERT(next < parts->count);
+        const VLMessageArgument* argument = &parts->arguments[next++];
+        bool hasPrecision = c[0] == '.' && c[1] == '*';
+        if (hasPrecision) c += 2;
+        char digits[24];
+        int length = 0;
+        switch (*c) {
+            case 's':
+                VLAppendText(builder, argument->text, VLArgumentTextLength(argument, hasPrecision));
+                break;
+            case 'u':
+                length = snprintf(digits, sizeof digits, "%u", unsigned(argument->number));
+                VLAppendText(builder, digits, size_t(length));
+                break;
+            case 'd':
+                length = snprintf(digits, sizeof digits, "%d", int(argument->number));
+                VLAppendText(builder, digits, size_t(length));
+                break;
+            case 'c':
+                digits[0] = char(static_cast<unsigned char>(argument->number));
+                VLAppendText(builder, digits, 1);
+                break;
+            default: VL_ASSERT(!"unsupported conversion in an error format");
+        }
+    }
+}
+
+void VLWriteErrorText(VLContext* ctx, VLError* error, const VLMessageParts* parts) {
+    void (*write)(VLMessageBuilder*, const VLMessageParts*) = nullptr;
+    switch (parts->form) {
+        case VLMessageForm_Text: return;
+        case VLMessageForm_Format: write = VLWriteFormattedMessage; break;
+        case VLMessageForm_Keywords: write = VLWriteKeywordMessage; break;
+        case VLMessageForm_Punctuation: write = VLWritePunctuationMessage; break;
+        default: VL_ASSERT(!"unknown message form");
+    }
     VLMessageBuilder measure = {nullptr, 0};
-    write(&measure, items);
-    VLMessageBuilder fill = {VLArenaNew<char>(ctx->arena, measure.length), 0};
-    write(&fill, items);
+    write(&measure, parts);
+    VL_ASSERT(measure.length > 0);
+    // A formatted text keeps a terminating NUL (the arena's zero) after its bytes.
+    size_t extra = parts->form == VLMessageForm_Format ? 1 : 0;
+    VLMessageBuilder fill = {VLArenaNew<char>(ctx->arena, measure.length + extra), 0};
+    write(&fill, parts);
     VL_ASSERT(fill.length == measure.length);
-    VLStoreError(ctx, ctx->token, fill.length, fill.buffer);
+    error->message = fill.buffer;
+    error->length = fill.length;
+}
+
+// An expected-item message: the current token matched none of the items.
+static void VLRecordExpected(VLContext* ctx, uint32_t form, const void* items, size_t count) {
+    VL_ASSERT(count > 0 && count <= VLMaxMessageItems);
+    const char* prefix = form == VLMessageForm_Keywords ? "Expected identifier " : "Expected punctuation ";
+    VLStoreErrorParts(ctx, ctx->token, form, prefix, [&](VLMessageParts* parts) {
+        parts->count = uint32_t(count);
+        if (form == VLMessageForm_Keywords) memcpy(parts->words, items, count * sizeof parts->words[0]);
+        else memcpy(parts->codes, items, count * sizeof parts->codes[0]);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -140,8 +258,15 @@ bool VLIsPunctuation(const VLToken* token, uint32_t code) {
     return token && token->type == VLTokenType_Punctuation && token->punctuation.code == code;
 }
 
+// Compares byte by byte, stopping at the first difference: most comparisons
+// (a keyword against an unrelated word) end on the first character.
 bool VLTokenIs(const VLToken* token, const char* word) {
-    return token && VLStringEqualsText(VLTokenText(token), word);
+    if (!token) return false;
+    VLString text = VLTokenText(token);
+    for (uint32_t i = 0; i < text.length; ++i) {
+        if (word[i] == '\0' || word[i] != text.chars[i]) return false;
+    }
+    return word[text.length] == '\0';
 }
 
 uint32_t VLExpectKeyword(VLContext* ctx, std::initializer_list<const char*> words) {
@@ -154,7 +279,7 @@ uint32_t VLExpectKeyword(VLContext* ctx, std::initializer_list<const char*> word
         }
         ++number;
     }
-    VLRecordListMessage(ctx, words, VLWriteKeywordMessage);
+    VLRecordExpected(ctx, VLMessageForm_Keywords, words.begin(), words.size());
     return 0;
 }
 
@@ -166,7 +291,7 @@ uint32_t VLExpectPunctuation(VLContext* ctx, std::initializer_list<uint32_t> cod
             return code;
         }
     }
-    VLRecordListMessage(ctx, codes, VLWritePunctuationMessage);
+    VLRecordExpected(ctx, VLMessageForm_Punctuation, codes.begin(), codes.size());
     return 0;
 }
 
@@ -226,6 +351,7 @@ void VLEndAttempt(VLContext* ctx) {
     ctx->output.enums = speculative->savedEnums;
     if (speculative->tokenCount >= speculative->bestTokenCount) {
         speculative->bestError = speculative->error;
+        speculative->bestErrorParts = speculative->errorParts;
         speculative->bestTokenCount = speculative->tokenCount;
     }
     speculative->error = VLError{};
@@ -816,7 +942,9 @@ static void VLCompileStatement(VLContext* ctx) {
     else VLCompileTopLevelStatement(ctx);
     if (!ctx->speculativeParse.matched && !VLErrorIsValid(&ctx->output.error)) {
         VL_ASSERT(VLErrorIsValid(&ctx->speculativeParse.bestError));
-        ctx->output.error = ctx->speculativeParse.bestError;
+        VLError chosen = ctx->speculativeParse.bestError;
+        VLWriteErrorText(ctx, &chosen, &ctx->speculativeParse.bestErrorParts);
+        ctx->output.error = chosen;
     }
     ctx->speculativeParse = VLSpeculativeParse{};
 }

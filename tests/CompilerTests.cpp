@@ -7,6 +7,7 @@
 // text, one "number  text" line per instruction.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -581,6 +582,10 @@ TEST(Errors, MessageAndTokenOfTheChosenAttempt) {
         {"struct S { var x; for (; 1; x == 1) { } };",
          "Expected punctuation <<= >>= ^= |= &= %= /= *= -= += or =", "=="},
         {"struct S { for (; 1;", "Expected ) to close this (.", "("},
+        // the increment clause is compiled by the closing brace's attempt,
+        // which has consumed the brace: the target's message is reported
+        {"struct S { for (; 1; y += 1) { } };", "Expected local variable or @, got 'y'.", "y"},
+        {"struct S { for (; 1; 5 += 1) { } };", "Expected local variable or @, got '5'.", "5"},
         {"struct S { do { } while 1; };", "Expected punctuation (", "1"},
         {"struct S { if (1) { } else if (1) x; };", "Expected punctuation {", "x"},
         // else only right after the "}" of an if or else-if block
@@ -640,16 +645,60 @@ TEST(Errors, PlaceholderOnlyForAttemptsThatCannotBeReported) {
         ctx.arena = &arena;
         ctx.speculativeParse.firstToken = &token;
         ctx.speculativeParse.finalAttempt = final;
+        // The attempt's message is written out as it would be when reported.
+        auto reported = [&ctx]() {
+            VLError error = ctx.speculativeParse.error;
+            VLWriteErrorText(&ctx, &error, &ctx.speculativeParse.errorParts);
+            return std::string(error.message, error.length);
+        };
         VLReportError(&ctx, &token, "Unrecognized category %s.", "K");
-        std::string message(ctx.speculativeParse.error.message, ctx.speculativeParse.error.length);
-        EXPECT_EQ(message, final ? "Unrecognized category K." : "Speculative early out - should never be printed out.");
+        EXPECT_EQ(reported(), final ? "Unrecognized category K." : "Speculative early out - should never be printed out.");
         // Once a token is consumed the message is always formatted.
         ctx.speculativeParse.tokenCount = 1;
         VLReportError(&ctx, &token, "Unrecognized category %s.", "K");
-        EXPECT_EQ(std::string(ctx.speculativeParse.error.message, ctx.speculativeParse.error.length),
-                  "Unrecognized category K.");
+        EXPECT_EQ(reported(), "Unrecognized category K.");
     }
     VLArenaRelease(&arena);
+}
+
+// A message kept as a format and its arguments is written out as printf
+// would have written it, whether it is reported from a statement's attempt or
+// straight into the compilation's error.
+template <class... Arguments>
+void ExpectWrittenAsPrintf(const char* format, Arguments... arguments) {
+    char expected[256];
+    int length = snprintf(expected, sizeof expected, format, arguments...);
+    ASSERT_GT(length, 0);
+    VLArena arena = {};
+    VLToken token = {};
+    VLContext inAttempt = {};
+    inAttempt.arena = &arena;
+    inAttempt.speculativeParse.firstToken = &token;
+    inAttempt.speculativeParse.tokenCount = 1;
+    VLReportError(&inAttempt, &token, format, arguments...);
+    VLError error = inAttempt.speculativeParse.error;
+    VLWriteErrorText(&inAttempt, &error, &inAttempt.speculativeParse.errorParts);
+    EXPECT_EQ(std::string(error.message, error.length), std::string(expected, size_t(length))) << format;
+
+    VLContext outside = {};
+    outside.arena = &arena;
+    VLReportError(&outside, &token, format, arguments...);
+    EXPECT_EQ(std::string(outside.output.error.message, outside.output.error.length),
+              std::string(expected, size_t(length))) << format;
+    EXPECT_EQ(outside.output.error.message[outside.output.error.length], '\0') << format;
+    VLArenaRelease(&arena);
+}
+
+TEST(Errors, KeptFormatsAreWrittenAsPrintfWritesThem) {
+    const char name[] = {'a', 'b', 'c', '\0', 'd'};
+    ExpectWrittenAsPrintf("Expected local variable or @, got '%.*s'.", 3, "xyzzy");
+    ExpectWrittenAsPrintf("Expected local variable or @, got '%.*s'.", 5, name);  // stops at the NUL
+    ExpectWrittenAsPrintf("whole: %.*s!", -1, "all of it");                       // no precision
+    ExpectWrittenAsPrintf("Unrecognized category %s.", "K");
+    ExpectWrittenAsPrintf("Invalid number of parameters, got %u expected %u.", 0u, 4294967295u);
+    ExpectWrittenAsPrintf("%d and %d", -2147483647 - 1, 17);
+    ExpectWrittenAsPrintf("Unexpected \\%c, 100%% sure", '\xe9');
+    ExpectWrittenAsPrintf("%.*s%c%u%s", 2, "pq", 'r', 7u, "end");
 }
 
 TEST(Errors, CompilingTwiceInOneProcessGivesTheSameProgram) {
