@@ -152,12 +152,19 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     uint64_t stepsLeft = options->stepLimit ? options->stepLimit : UINT64_MAX;
     uint32_t depth = 0;
     uint64_t exported = 0;
-    for (; stepsLeft > 0; --stepsLeft) {
+    for (;;) {
+        // The trace shows every instruction before it runs, so it goes one
+        // step at a time; otherwise the runtime runs on to the next
+        // instruction that has something to show.
+        VLRuntimeResult result;
         if (trace) {
-            if (VLRuntimeHasEnded(&runtime)) break;
+            if (stepsLeft == 0 || VLRuntimeHasEnded(&runtime)) break;
             VLTraceInstruction(&runtime, &depth, out);
+            --stepsLeft;
+            result = VLRuntimeStep(&runtime);
+        } else {
+            result = VLRuntimeRun(&runtime, &stepsLeft);
         }
-        VLRuntimeResult result = VLRuntimeStep(&runtime);
         VLInstruction* instruction = result.instruction;
         if (!instruction) break;
         if (result.flags) {

@@ -1,9 +1,19 @@
 // Runtime.cpp - the step machine that runs a compiled program over the data.
 //
 // Owns everything a run keeps: the frames of 64 value slots (recycled through
-// a free list), the scratch cell, location resolution, the member tree (one
-// record per struct instance, per member array and per element reached) and
-// the execution of every instruction kind, one instruction per VLRuntimeStep.
+// a free list), the scratch cell, location resolution, the member tree and
+// the execution of every instruction kind. VLRuntimeStep runs one instruction
+// (the trace needs every one); VLRuntimeRun runs a stretch of them in one
+// loop until an instruction the front end must see.
+//
+// The member tree keeps what member paths can read and nothing else: the
+// compiler marks every member that some path names as referenced. A referenced
+// member gets element records (created as elements are reached, refilled when
+// reached again); any other member keeps only its element count, which decides
+// the array reports. An instance that no path can reach (the layout root, a
+// sizeof instance, a struct member no path names) lives in a record reused by
+// every instance at its frame level: nothing outlives its pop-frame there.
+//
 // Failures come back as result flags with the values that explain them; the
 // front end decides what to print. Nothing here stops the process on account
 // of a layout or its data.
@@ -17,6 +27,11 @@ enum : uint32_t { VLMaxStackCount = VLMaxNesting + 1 };
 // least the minimum, at most the maximum (see VLFirstCapacity); further
 // records are added geometrically as higher elements are reached.
 enum : uint32_t { VLMinFirstCapacity = 8, VLMaxFirstCapacity = 1u << 24 };
+
+static_assert((VLInstructionChunkCapacity & (VLInstructionChunkCapacity - 1)) == 0,
+              "instruction numbers split into chunk and place by shifting");
+enum : uint32_t { VLChunkShift = 8 };
+static_assert(1u << VLChunkShift == VLInstructionChunkCapacity, "shift matches the chunk capacity");
 
 // ---------------------------------------------------------------------------
 // Locations
@@ -32,18 +47,14 @@ static VLRuntimeFrame* VLFrameOutward(VLRuntime* runtime, uint32_t count) {
     return frame;
 }
 
-// The slot a location denotes. Local and Global at depth 0 are the common
-// cases and are answered without walking the frame chain. Kind None, a slot
-// number past the frame and a frame that does not exist denote the scratch cell.
-static inline int64_t* VLSlot(VLRuntime* runtime, VLLocation location) {
+// The general case of VLSlot: frames further out, kind None, slot numbers past
+// the frame and frames that do not exist (the last three denote the scratch cell).
+static int64_t* VLSlotSlow(VLRuntime* runtime, VLLocation location) {
     if (location.index >= VLFrameSlotCount) return &runtime->scratch;
     VLRuntimeFrame* frame;
     if (location.kind == VLLocationKind_Local) {
-        if (location.depth == 0) return &runtime->frames->slots[location.index];
         frame = VLFrameOutward(runtime, location.depth);
     } else if (location.kind == VLLocationKind_Global) {
-        if (location.depth == 0 && runtime->globalFrame)
-            return &runtime->globalFrame->slots[location.index];
         if (location.depth >= runtime->stackCount) return &runtime->scratch;
         frame = VLFrameOutward(runtime, runtime->stackCount - location.depth - 1);
     } else {
@@ -52,18 +63,50 @@ static inline int64_t* VLSlot(VLRuntime* runtime, VLLocation location) {
     return frame ? &frame->slots[location.index] : &runtime->scratch;
 }
 
-static inline int64_t VLValue(VLRuntime* runtime, VLLocation location) {
+// The slot a location denotes. The innermost frame and the global frame at
+// depth 0 are nearly every operand and are answered with two tests.
+static inline int64_t* VLSlot(VLRuntime* runtime, const VLLocation& location) {
+    if (location.index < VLFrameSlotCount && location.depth == 0) {
+        if (location.kind == VLLocationKind_Local) return &runtime->frames->slots[location.index];
+        if (location.kind == VLLocationKind_Global) return &runtime->globalFrame->slots[location.index];
+    }
+    return VLSlotSlow(runtime, location);
+}
+
+static inline int64_t VLValue(VLRuntime* runtime, const VLLocation& location) {
     return *VLSlot(runtime, location);
 }
 
+// The front end's and the listing's view of a slot; also answers for a
+// runtime record put together by hand, without a global frame of its own.
 int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location) {
     if (!runtime->frames) return &runtime->scratch;
+    if (!runtime->globalFrame) return VLSlotSlow(runtime, location);
     return VLSlot(runtime, location);
 }
 
 // ---------------------------------------------------------------------------
 // Lifecycle and position
 // ---------------------------------------------------------------------------
+
+// The chunk table: chunk k holds instructions k * capacity and on. The
+// instruction list fills a chunk before it opens the next, which the table
+// relies on.
+static void VLBuildChunkTable(VLRuntime* runtime, const VLInstructionList* list) {
+    uint32_t count = 0;
+    for (const VLInstructionChunk* chunk = list->first; chunk; chunk = chunk->next) ++count;
+    runtime->chunkCount = count;
+    if (count == 0) return;
+    runtime->chunks = VLArenaNew<VLInstructionChunk*>(runtime->arena, count);
+    uint32_t k = 0;
+    uint64_t total = 0;
+    for (VLInstructionChunk* chunk = list->first; chunk; chunk = chunk->next) {
+        VL_ASSERT(!chunk->next || chunk->count == VLInstructionChunkCapacity);
+        runtime->chunks[k++] = chunk;
+        total += chunk->count;
+    }
+    VL_ASSERT(total == list->totalCount);
+}
 
 void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* data,
                    uint64_t dataSize, VLArena* arena) {
@@ -79,6 +122,8 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
     runtime->position = VLInstructionPosition{program->instructions.first, 0};
     runtime->data = data;
     runtime->dataSize = dataSize;
+    runtime->instancePool = VLArenaNew<VLRuntimeMember>(arena, VLMaxNesting);
+    VLBuildChunkTable(runtime, &program->instructions);
 }
 
 bool VLRuntimeHasEnded(const VLRuntime* runtime) {
@@ -86,36 +131,57 @@ bool VLRuntimeHasEnded(const VLRuntime* runtime) {
     return !position.chunk || position.place >= position.chunk->count;
 }
 
+// Where a run loop stands: the next instruction and the end of its chunk.
+// `next` == `end` means the chunk is used up (the next one follows); a null
+// chunk means the program has ended.
+struct VLCursor {
+    VLInstructionChunk* chunk;
+    VLInstruction* next;
+    VLInstruction* end;
+};
+
+static VLCursor VLCursorAt(VLInstructionPosition position) {
+    if (!position.chunk || position.place >= position.chunk->count) return VLCursor{nullptr, nullptr, nullptr};
+    VLInstruction* items = position.chunk->items;
+    return VLCursor{position.chunk, items + position.place, items + position.chunk->count};
+}
+
+// Moves past a used-up chunk; false when the program has ended.
+static bool VLCursorReady(VLCursor* cursor) {
+    while (cursor->next == cursor->end) {
+        if (!cursor->chunk || !cursor->chunk->next) {
+            *cursor = VLCursor{nullptr, nullptr, nullptr};
+            return false;
+        }
+        cursor->chunk = cursor->chunk->next;
+        cursor->next = cursor->chunk->items;
+        cursor->end = cursor->next + cursor->chunk->count;
+    }
+    return true;
+}
+
+static VLInstructionPosition VLPositionOf(VLCursor cursor) {
+    VLCursorReady(&cursor);
+    if (!cursor.chunk) return VLInstructionPosition{nullptr, 0};
+    return VLInstructionPosition{cursor.chunk, uint32_t(cursor.next - cursor.chunk->items)};
+}
+
 // Makes the instruction after number `target` the next one to run: jumps,
 // skips and returns all continue after their target. The arithmetic is on 32
 // bits, so the target 0xFFFFFFFF (a loop that starts before the first
 // instruction) continues at instruction 0, and the last instruction as target
-// ends the program. Targets in or after the current chunk are found from the
-// current chunk (skips over struct bodies, loop back-edges within a chunk);
-// only a jump back into an earlier chunk searches from the start of the list.
-static void VLContinueAfter(VLRuntime* runtime, uint32_t target) {
+// ends the program.
+static void VLContinueAfter(const VLRuntime* runtime, uint32_t target, VLCursor* cursor) {
     uint32_t number = target + 1;
     uint32_t total = runtime->instructions->totalCount;
     VL_ASSERT(number <= total);
     if (number == total) {
-        runtime->position = VLInstructionPosition{nullptr, 0};
+        *cursor = VLCursor{nullptr, nullptr, nullptr};
         return;
     }
-    VLInstructionChunk* chunk = runtime->position.chunk;
-    if (number < chunk->items[0].index) {
-        runtime->position = VLInstructionAt(runtime->instructions, number);
-        return;
-    }
-    while (chunk && number - chunk->items[0].index >= chunk->count) chunk = chunk->next;
-    VL_ASSERT(chunk);
-    runtime->position = VLInstructionPosition{chunk, number - chunk->items[0].index};
-}
-
-static void VLAdvance(VLInstructionPosition* position) {
-    if (++position->place >= position->chunk->count) {
-        position->chunk = position->chunk->next;
-        position->place = 0;
-    }
+    VLInstructionChunk* chunk = runtime->chunks[number >> VLChunkShift];
+    *cursor = VLCursor{chunk, chunk->items + (number & (VLInstructionChunkCapacity - 1)),
+                       chunk->items + chunk->count};
 }
 
 // ---------------------------------------------------------------------------
@@ -157,6 +223,8 @@ static uint32_t VLCurrentElement(const VLRuntime* runtime) {
 // Member tree
 // ---------------------------------------------------------------------------
 
+static constexpr uint32_t VLFilledInstance = VLRuntimeMemberFlag_IsNested | VLRuntimeMemberFlag_IsSet;
+
 // First use of a member in its instance: fixes the element count, 1 for a
 // member that is no array. A count below 1 or beyond 32 bits is reported and
 // the member keeps one element.
@@ -175,13 +243,24 @@ static void VLSetUpMemberArray(VLRuntime* runtime, VLRuntimeMemberArray* array,
     array->arrayCount = count;
 }
 
+// Reports an element number that is not below the array's count; true when
+// the element exists.
+static bool VLElementExists(const VLRuntimeMemberArray* array, uint32_t element,
+                            VLRuntimeResult* result) {
+    if (element < array->arrayCount) return true;
+    result->flags |= VLRuntimeResultFlag_ElementOutOfRange;
+    result->element = element;
+    result->elementCount = array->arrayCount;
+    return false;
+}
+
 // Room for an array's first records: one per byte of data left after the
 // cursor (elements that each read at least one byte cannot be more), within
 // the minimum and maximum. An array whose count fits the data thus gets its
 // records in one piece, without copies; a count far beyond the data gets
 // records only as elements are actually read.
 static uint64_t VLFirstCapacity(VLRuntime* runtime) {
-    int64_t cursor = *VLSlot(runtime, VLLocation{VLLocationKind_Global, 0, 1});
+    int64_t cursor = runtime->globalFrame->slots[1];
     uint64_t remaining = cursor >= 0 && uint64_t(cursor) < runtime->dataSize
                              ? runtime->dataSize - uint64_t(cursor)
                              : 0;
@@ -206,16 +285,10 @@ static void VLGrowElements(VLRuntime* runtime, VLRuntimeMemberArray* array, uint
     array->capacity = uint32_t(capacity);
 }
 
-// The record of element `element`, or null with ElementOutOfRange when the
-// array does not have that many elements.
-static VLRuntimeMember* VLReachElement(VLRuntime* runtime, VLRuntimeMemberArray* array,
-                                       uint32_t element, VLRuntimeResult* result) {
-    if (element >= array->arrayCount) {
-        result->flags |= VLRuntimeResultFlag_ElementOutOfRange;
-        result->element = element;
-        result->elementCount = array->arrayCount;
-        return nullptr;
-    }
+// The record of an existing element (below arrayCount), created if needed.
+static VLRuntimeMember* VLElementRecord(VLRuntime* runtime, VLRuntimeMemberArray* array,
+                                        uint32_t element) {
+    VL_ASSERT(element < array->arrayCount);
     if (element >= array->capacity) VLGrowElements(runtime, array, element);
     return &array->elements[element];
 }
@@ -228,38 +301,72 @@ static VLRuntimeMemberArray* VLCurrentMemberArray(VLRuntime* runtime, uint32_t m
     return &current->nestedType.members[memberIndex];
 }
 
+// Empties member arrays for a new instance. Only elements below an array's
+// count can have been written, so only those are cleared. A struct record
+// keeps its member arrays (flags IsNested without IsSet: not filled, storage
+// kept) so that filling it again costs no new memory; a scalar record is zeroed.
+static void VLEmptyMemberArrays(VLRuntimeMemberArray* arrays, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        VLRuntimeMemberArray* array = &arrays[i];
+        uint32_t used = array->arrayCount < array->capacity ? array->arrayCount : array->capacity;
+        for (uint32_t e = 0; e < used; ++e) {
+            VLRuntimeMember* record = &array->elements[e];
+            if (record->flags & VLRuntimeMemberFlag_IsNested) record->flags = VLRuntimeMemberFlag_IsNested;
+            else *record = VLRuntimeMember{};
+        }
+        array->arrayCount = 0;
+    }
+}
+
 // Makes `record` a fresh struct instance with `memberCount` unread members. A
 // record filled again with the same member count keeps its member arrays and
 // element storage, emptied, so a member read over and over in a loop costs no
-// new memory. Only elements below an array's count can have been written, so
-// only those are cleared.
+// new memory.
 static void VLFillInstance(VLRuntime* runtime, VLRuntimeMember* record, uint32_t memberCount,
                            VLRuntimeMember* parent) {
     bool reuse = (record->flags & VLRuntimeMemberFlag_IsNested) &&
                  record->nestedType.memberCount == memberCount;
     if (reuse) {
-        for (uint32_t i = 0; i < memberCount; ++i) {
-            VLRuntimeMemberArray* array = &record->nestedType.members[i];
-            uint32_t used = array->arrayCount < array->capacity ? array->arrayCount : array->capacity;
-            if (used) memset(array->elements, 0, sizeof(VLRuntimeMember) * used);
-            array->arrayCount = 0;
-        }
+        VLEmptyMemberArrays(record->nestedType.members, memberCount);
     } else {
         record->nestedType.members =
             memberCount ? VLArenaNew<VLRuntimeMemberArray>(runtime->arena, memberCount) : nullptr;
         record->nestedType.memberCount = memberCount;
     }
-    record->flags = VLRuntimeMemberFlag_IsNested | VLRuntimeMemberFlag_IsSet;
+    record->flags = VLFilledInstance;
     record->parent = parent;
+}
+
+// The record of an instance that no path can reach: the pool's record for the
+// frame level being pushed, its member arrays emptied (and enlarged when the
+// type has more members than any before it at this level).
+static VLRuntimeMember* VLPooledInstance(VLRuntime* runtime, uint32_t memberCount,
+                                         VLRuntimeMember* parent) {
+    uint32_t level = runtime->stackCount - 1;
+    VL_ASSERT(level < VLMaxNesting);
+    VLRuntimeMember* record = &runtime->instancePool[level];
+    VL_ASSERT(record != parent);
+    uint32_t* capacity = &runtime->instancePoolCapacity[level];
+    if (memberCount > *capacity) {
+        record->nestedType.members = VLArenaNew<VLRuntimeMemberArray>(runtime->arena, memberCount);
+        *capacity = memberCount;
+    } else {
+        VLEmptyMemberArrays(record->nestedType.members, memberCount);
+    }
+    record->nestedType.memberCount = memberCount;
+    record->flags = VLFilledInstance;
+    record->parent = parent;
+    return record;
 }
 
 // ---------------------------------------------------------------------------
 // Instructions with more than a line of work
 // ---------------------------------------------------------------------------
 
-// Push-frame: creates (or refills) the member record of a struct instance
-// when the instruction names a type, then pushes a cleared frame. Too deep a
-// nesting and an element past the array's count push nothing.
+// Push-frame: fills the record of a struct instance when the instruction names
+// a type (an element record for a referenced member, else the pool's record;
+// the member's element count is checked either way), then pushes a cleared
+// frame. Too deep a nesting and an element past the array's count push nothing.
 static void VLExecutePushFrame(VLRuntime* runtime, const VLInstruction* instruction,
                                VLRuntimeResult* result) {
     const auto& push = instruction->pushFrame;
@@ -271,19 +378,20 @@ static void VLExecutePushFrame(VLRuntime* runtime, const VLInstruction* instruct
         int64_t memberCount = VLValue(runtime, push.memberCount);
         VL_ASSERT(memberCount >= 0 && uint64_t(memberCount) <= UINT32_MAX);
         VLRuntimeMember* parent = runtime->currentMember;
-        VLRuntimeMember* record;
+        VLRuntimeMember* record = nullptr;
         if (push.detached || !parent) {
-            // The layout root, or an instance measured by sizeof: a record of
-            // its own that takes no place among the enclosing members.
+            // The layout root, or an instance measured by sizeof: no member
+            // array holds it, so no path can reach it.
             VL_ASSERT(push.detached || push.memberIndex == 0);
-            record = VLArenaNew<VLRuntimeMember>(runtime->arena);
         } else {
             VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, push.memberIndex);
             if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, push.arrayCount, result);
-            record = VLReachElement(runtime, array, VLCurrentElement(runtime), result);
-            if (!record) return;
+            uint32_t element = VLCurrentElement(runtime);
+            if (!VLElementExists(array, element, result)) return;
+            if (push.referenced) record = VLElementRecord(runtime, array, element);
         }
-        VLFillInstance(runtime, record, uint32_t(memberCount), parent);
+        if (record) VLFillInstance(runtime, record, uint32_t(memberCount), parent);
+        else record = VLPooledInstance(runtime, uint32_t(memberCount), parent);
         runtime->currentMember = record;
     }
     VLPushFrame(runtime);
@@ -303,8 +411,9 @@ static uint64_t VLReadScalar(const uint8_t* bytes, uint32_t count, bool bigEndia
     return value;
 }
 
-// Scalar member: checks size and placement against the data, reads the value
-// and stores it as the current element of its member.
+// Scalar member: checks size and placement against the data and the element
+// against its member's count; a referenced member also stores the value as
+// the current element of its member.
 static void VLExecuteScalarMember(VLRuntime* runtime, const VLInstruction* instruction,
                                   VLRuntimeResult* result) {
     const auto& member = instruction->scalarExport;
@@ -321,21 +430,21 @@ static void VLExecuteScalarMember(VLRuntime* runtime, const VLInstruction* instr
         result->address = address;
     }
     if (result->flags) return;
-    uint64_t value = VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
-                                  (member.flags & VLMemberFlag_BigEndian) != 0,
-                                  instruction->type == VLInstructionType_ScalarMemberS);
     VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, member.appearIndex);
     if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, member.arrayCount, result);
-    VLRuntimeMember* record = VLReachElement(runtime, array, VLCurrentElement(runtime), result);
-    if (!record) return;
+    uint32_t element = VLCurrentElement(runtime);
+    if (!VLElementExists(array, element, result) || !member.referenced) return;
+    VLRuntimeMember* record = VLElementRecord(runtime, array, element);
     record->flags = VLRuntimeMemberFlag_IsSet;
-    record->value = value;
+    record->value = VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
+                                 (member.flags & VLMemberFlag_BigEndian) != 0,
+                                 instruction->type == VLInstructionType_ScalarMemberS);
 }
 
 // Value of member: follows the path down from the running instance. Every
-// step but the last must land on a struct instance that has been read; the
-// last must land on a scalar (an element not read yet gives 0). A step that
-// fails reports the element asked for, the elements that exist and the step.
+// step but the last must land on a filled struct instance; the last must not
+// (an element not read yet gives 0). A step that fails reports the element
+// asked for, the elements that exist and the step.
 static void VLExecuteValueOfMember(VLRuntime* runtime, const VLInstruction* instruction,
                                    VLRuntimeResult* result) {
     const auto& fetch = instruction->fetch;
@@ -345,17 +454,15 @@ static void VLExecuteValueOfMember(VLRuntime* runtime, const VLInstruction* inst
         const VLPathStep& pathStep = fetch.path[step];
         int64_t element = VLValue(runtime, pathStep.arrayIndex);
         const VLRuntimeMemberArray* array = nullptr;
-        if (record && record->flags == (VLRuntimeMemberFlag_IsNested | VLRuntimeMemberFlag_IsSet) &&
-            pathStep.memberIndex < record->nestedType.memberCount)
+        if (record && record->flags == VLFilledInstance && pathStep.memberIndex < record->nestedType.memberCount)
             array = &record->nestedType.members[pathStep.memberIndex];
         uint32_t count = array ? array->arrayCount : 0;
         const VLRuntimeMember* next = nullptr;
         bool exists = element >= 0 && uint64_t(element) < count;
         if (exists && uint64_t(element) < array->capacity) next = &array->elements[element];
+        bool filledInstance = next && next->flags == VLFilledInstance;
         bool last = step + 1 == fetch.pathCount;
-        bool usable = exists && (last ? !(next && (next->flags & VLRuntimeMemberFlag_IsNested))
-                                      : next && (next->flags & VLRuntimeMemberFlag_IsNested));
-        if (!usable) {
+        if (!exists || filledInstance == last) {
             result->flags |= VLRuntimeResultFlag_IndexOutOfRange;
             result->element = element;
             result->elementCount = count;
@@ -363,7 +470,8 @@ static void VLExecuteValueOfMember(VLRuntime* runtime, const VLInstruction* inst
             return;
         }
         if (last) {
-            *VLSlot(runtime, instruction->destination) = next ? int64_t(next->value) : 0;
+            bool read = next && next->flags == VLRuntimeMemberFlag_IsSet;
+            *VLSlot(runtime, instruction->destination) = read ? int64_t(next->value) : 0;
             return;
         }
         record = next;
@@ -397,126 +505,169 @@ static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruct
 }
 
 // ---------------------------------------------------------------------------
-// One step
+// Running
 // ---------------------------------------------------------------------------
 
-VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
+// Contract: runs instructions from `position` until one step has run (`single`)
+// or, otherwise, until a step sets flags, an instruction the front end must
+// see has run while members are shown, the program ends or the budget is
+// used up. Every step advances past its instruction (a jump to after its
+// target), also a step that sets flags. Returns the last step's result.
+template <bool single>
+static VLRuntimeResult VLRunSteps(VLRuntime* runtime, uint64_t budget, uint64_t* stepsRun) {
     VLRuntimeResult result = {};
-    if (VLRuntimeHasEnded(runtime)) return result;
-    VLInstruction* instruction = &runtime->position.chunk->items[runtime->position.place];
-    result.instruction = instruction;
-    switch (instruction->type) {
-    case VLInstructionType_Invalid:  // no effect
-        break;
-    case VLInstructionType_LoadConstant:  // D = the constant
-        *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
-        break;
-    case VLInstructionType_Negate:      // D = -operand
-    case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
-    case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
-    case VLInstructionType_Abs:         // D = |operand|
-    case VLInstructionType_Copy:        // D = operand
-        *VLSlot(runtime, instruction->destination) =
-            VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
-        break;
-    case VLInstructionType_Add:           // D = left + right, wrapping
-    case VLInstructionType_Subtract:      // D = left - right, wrapping
-    case VLInstructionType_Multiply:      // D = left * right, wrapping
-    case VLInstructionType_Divide:        // D = left / right, truncated
-    case VLInstructionType_Modulo:        // D = left % right
-    case VLInstructionType_Less:          // D = left < right, signed
-    case VLInstructionType_LessEqual:     // D = left <= right, signed
-    case VLInstructionType_Equal:         // D = left == right
-    case VLInstructionType_Greater:       // D = left > right, signed
-    case VLInstructionType_GreaterEqual:  // D = left >= right, signed
-    case VLInstructionType_NotEqual:      // D = left != right
-    case VLInstructionType_ShiftLeft:     // D = left << (right & 63)
-    case VLInstructionType_ShiftRight:    // D = left >> (right & 63), sign-propagating
-    case VLInstructionType_BitwiseAnd:    // D = left & right
-    case VLInstructionType_BitwiseOr:     // D = left | right
-    case VLInstructionType_BitwiseXor:    // D = left ^ right
-    case VLInstructionType_LogicalAnd:    // D = 1 when both are non-zero
-    case VLInstructionType_LogicalOr: {   // D = 1 when either is non-zero
-        int64_t left = VLValue(runtime, instruction->binary.left);
-        int64_t right = VLValue(runtime, instruction->binary.right);
-        *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
-        break;
+    VLCursor cursor = VLCursorAt(runtime->position);
+    uint64_t steps = 0;
+    while (steps < budget && VLCursorReady(&cursor)) {
+        VLInstruction* instruction = cursor.next++;
+        ++steps;
+        bool shown = false;  // the front end must see this instruction
+        switch (instruction->type) {
+        case VLInstructionType_Invalid:  // no effect
+            break;
+        case VLInstructionType_LoadConstant:  // D = the constant
+            *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
+            break;
+        case VLInstructionType_Copy:  // D = operand
+            *VLSlot(runtime, instruction->destination) = VLValue(runtime, instruction->unary.operand);
+            break;
+        case VLInstructionType_Negate:      // D = -operand
+        case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
+        case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
+        case VLInstructionType_Abs:         // D = |operand|
+            *VLSlot(runtime, instruction->destination) =
+                VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
+            break;
+        case VLInstructionType_Add: {  // D = left + right, wrapping (the cursor advance of every member)
+            uint64_t left = uint64_t(VLValue(runtime, instruction->binary.left));
+            uint64_t right = uint64_t(VLValue(runtime, instruction->binary.right));
+            *VLSlot(runtime, instruction->destination) = int64_t(left + right);
+            break;
+        }
+        case VLInstructionType_Less: {  // D = left < right, signed (the test of every element loop)
+            int64_t left = VLValue(runtime, instruction->binary.left);
+            int64_t right = VLValue(runtime, instruction->binary.right);
+            *VLSlot(runtime, instruction->destination) = left < right;
+            break;
+        }
+        case VLInstructionType_Subtract:      // D = left - right, wrapping
+        case VLInstructionType_Multiply:      // D = left * right, wrapping
+        case VLInstructionType_Divide:        // D = left / right, truncated
+        case VLInstructionType_Modulo:        // D = left % right
+        case VLInstructionType_LessEqual:     // D = left <= right, signed
+        case VLInstructionType_Equal:         // D = left == right
+        case VLInstructionType_Greater:       // D = left > right, signed
+        case VLInstructionType_GreaterEqual:  // D = left >= right, signed
+        case VLInstructionType_NotEqual:      // D = left != right
+        case VLInstructionType_ShiftLeft:     // D = left << (right & 63)
+        case VLInstructionType_ShiftRight:    // D = left >> (right & 63), sign-propagating
+        case VLInstructionType_BitwiseAnd:    // D = left & right
+        case VLInstructionType_BitwiseOr:     // D = left | right
+        case VLInstructionType_BitwiseXor:    // D = left ^ right
+        case VLInstructionType_LogicalAnd:    // D = 1 when both are non-zero
+        case VLInstructionType_LogicalOr: {   // D = 1 when either is non-zero
+            int64_t left = VLValue(runtime, instruction->binary.left);
+            int64_t right = VLValue(runtime, instruction->binary.right);
+            *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
+            break;
+        }
+        case VLInstructionType_PushFrame:  // instance record, then a new frame
+            VLExecutePushFrame(runtime, instruction, &result);
+            shown = true;
+            break;
+        case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
+            VLPopFrame(runtime);
+            shown = true;
+            break;
+        case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
+            VLContinueAfter(runtime, instruction->structDefinition.endIndex, &cursor);
+            break;
+        case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
+            VL_ASSERT(runtime->currentMember);
+            runtime->currentMember = runtime->currentMember->parent;
+            VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]), &cursor);
+            break;
+        case VLInstructionType_SetArrayIndex:  // element number for the members declared next
+            if (runtime->stackCount >= 2)
+                runtime->arrayIndices[runtime->stackCount - 2] =
+                    uint32_t(VLValue(runtime, instruction->arrayIndex.value));
+            break;
+        case VLInstructionType_ScalarMemberU:  // check (and, when referenced, keep) an unsigned scalar
+        case VLInstructionType_ScalarMemberS:  // the same, sign-extended
+        case VLInstructionType_ScalarMemberF:  // the same, the bits of a float unconverted
+            VLExecuteScalarMember(runtime, instruction, &result);
+            shown = true;
+            break;
+        case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
+            VLExecuteValueOfMember(runtime, instruction, &result);
+            break;
+        case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
+            const auto& jump = instruction->jump;
+            if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) break;
+            uint32_t target = jump.target.kind != VLLocationKind_None
+                                  ? uint32_t(VLValue(runtime, jump.target))
+                                  : jump.targetIndex;
+            VLContinueAfter(runtime, target, &cursor);
+            break;
+        }
+        case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
+            *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
+            break;
+        case VLInstructionType_HideMembers:  // members and print output hidden until shown again
+            ++runtime->membersHidden;
+            break;
+        case VLInstructionType_ShowMembers:  // end of one hidden region
+            VL_ASSERT(runtime->membersHidden > 0);
+            --runtime->membersHidden;
+            break;
+        case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
+            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
+                *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
+            break;
+        case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
+            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
+                *VLSlot(runtime, instruction->destination) = type->memberCount;
+            break;
+        case VLInstructionType_FetchTypeIndex:  // D = index of the type
+            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
+                *VLSlot(runtime, instruction->destination) = type->index;
+            break;
+        case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
+            int64_t key = VLValue(runtime, instruction->typeLookup.key);
+            *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
+            break;
+        }
+        case VLInstructionType_Assert:  // report when the condition is 0
+            if (VLValue(runtime, instruction->assertion.condition) == 0)
+                result.flags |= VLRuntimeResultFlag_AssertionFailed;
+            break;
+        case VLInstructionType_Print:  // nothing to run: the front end prints the message
+            shown = true;
+            break;
+        case VLInstructionType_Breakpoint:  // no effect
+            break;
+        default:  // no such kind: the compiler emits only the kinds above
+            VL_ASSERT(!"instruction kind out of range");
+            break;
+        }
+        if (single || result.flags || (shown && runtime->membersHidden == 0)) {
+            result.instruction = instruction;
+            break;
+        }
     }
-    case VLInstructionType_PushFrame:  // member record of a struct instance, then a new frame
-        VLExecutePushFrame(runtime, instruction, &result);
-        break;
-    case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
-        VLPopFrame(runtime);
-        break;
-    case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
-        VLContinueAfter(runtime, instruction->structDefinition.endIndex);
-        return result;
-    case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
-        VL_ASSERT(runtime->currentMember);
-        runtime->currentMember = runtime->currentMember->parent;
-        VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]));
-        return result;
-    case VLInstructionType_SetArrayIndex:  // element number for the members declared next
-        if (runtime->stackCount >= 2)
-            runtime->arrayIndices[runtime->stackCount - 2] =
-                uint32_t(VLValue(runtime, instruction->arrayIndex.value));
-        break;
-    case VLInstructionType_ScalarMemberU:  // read an unsigned scalar into the member tree
-    case VLInstructionType_ScalarMemberS:  // read a signed scalar, sign-extended
-    case VLInstructionType_ScalarMemberF:  // read the bits of a float, unconverted
-        VLExecuteScalarMember(runtime, instruction, &result);
-        break;
-    case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
-        VLExecuteValueOfMember(runtime, instruction, &result);
-        break;
-    case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
-        const auto& jump = instruction->jump;
-        if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) break;
-        uint32_t target = jump.target.kind != VLLocationKind_None
-                              ? uint32_t(VLValue(runtime, jump.target))
-                              : jump.targetIndex;
-        VLContinueAfter(runtime, target);
-        return result;
-    }
-    case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
-        *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
-        break;
-    case VLInstructionType_HideMembers:  // members and print output hidden until shown again
-        ++runtime->membersHidden;
-        break;
-    case VLInstructionType_ShowMembers:  // end of one hidden region
-        VL_ASSERT(runtime->membersHidden > 0);
-        --runtime->membersHidden;
-        break;
-    case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-            *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
-        break;
-    case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-            *VLSlot(runtime, instruction->destination) = type->memberCount;
-        break;
-    case VLInstructionType_FetchTypeIndex:  // D = index of the type
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-            *VLSlot(runtime, instruction->destination) = type->index;
-        break;
-    case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
-        int64_t key = VLValue(runtime, instruction->typeLookup.key);
-        *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
-        break;
-    }
-    case VLInstructionType_Assert:  // report when the condition is 0
-        if (VLValue(runtime, instruction->assertion.condition) == 0)
-            result.flags |= VLRuntimeResultFlag_AssertionFailed;
-        break;
-    case VLInstructionType_Print:  // nothing: the front end prints the message
-        break;
-    case VLInstructionType_Breakpoint:  // no effect
-        break;
-    default:  // no such kind: the compiler emits only the kinds above
-        VL_ASSERT(!"instruction kind out of range");
-        break;
-    }
-    VLAdvance(&runtime->position);
+    runtime->position = VLPositionOf(cursor);
+    *stepsRun = steps;
+    return result;
+}
+
+VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
+    uint64_t steps;
+    return VLRunSteps<true>(runtime, 1, &steps);
+}
+
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
+    uint64_t steps;
+    VLRuntimeResult result = VLRunSteps<false>(runtime, *stepsLeft, &steps);
+    *stepsLeft -= steps;
     return result;
 }

@@ -276,7 +276,7 @@ struct VLInstruction {
         } scalarExport;
         struct {
             uint32_t pathCount;
-            VLPathStep path[VLMaxPathSteps];
+            VLPathStep* path;        // pathCount steps, an array of the program's arena
             VLToken* first;          // first token of the path, for reports
             VLToken* end;            // token after the path
         } fetch;
@@ -566,6 +566,15 @@ struct VLRuntime {
     int64_t scratch;   // the cell that kind-None locations denote
     VLArena* arena;    // frames and member records of this run
     VLRuntimeFrame* globalFrame;  // the outermost frame (never popped), for Global depth 0
+    // Instruction n is chunks[n / VLInstructionChunkCapacity]->items[n % VLInstructionChunkCapacity]:
+    // every chunk but the last is full, so jumps need no walk.
+    VLInstructionChunk** chunks;
+    uint32_t chunkCount;
+    // Instance records that no member path can reach (the root, sizeof
+    // instances, struct members no path names), one reusable record per
+    // frame level, with the member arrays allocated for each.
+    VLRuntimeMember* instancePool;
+    uint32_t instancePoolCapacity[VLMaxNesting];
 };
 
 // A fresh runtime over a compiled program and the data; records come from the arena.
@@ -573,4 +582,10 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
                    uint64_t dataSize, VLArena* arena);
 bool VLRuntimeHasEnded(const VLRuntime* runtime);
 VLRuntimeResult VLRuntimeStep(VLRuntime* runtime);
+// Steps until an instruction the front end must see has run (push-frame,
+// pop-frame, a scalar member or print while members are shown), a step sets
+// flags, the program ends or `*stepsLeft` steps have run (each step takes one).
+// Returns the result of that last step; instruction null at the end or when
+// no step was left.
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft);
 int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location);

@@ -76,9 +76,12 @@ VLInstruction* Goto(Assembly* a, uint32_t target, VLLocation condition = None())
     return i;
 }
 
+// Members are assembled as referenced (a path may read them, so their values
+// are kept) unless a test says otherwise.
 VLInstruction* Scalar(Assembly* a, int32_t type, uint32_t appearIndex, VLLocation size, uint32_t flags = 0,
-                      VLLocation arrayCount = None()) {
+                      VLLocation arrayCount = None(), uint32_t referenced = 1) {
     VLInstruction* i = Append(a, type);
+    i->scalarExport.referenced = referenced;
     i->scalarExport.appearIndex = appearIndex;
     i->scalarExport.address = Cursor();
     i->scalarExport.size = size;
@@ -103,6 +106,7 @@ struct Step {
 VLInstruction* Fetch(Assembly* a, VLLocation destination, std::initializer_list<Step> steps) {
     VLInstruction* i = Append(a, VLInstructionType_ValueOfMember);
     i->destination = destination;
+    i->fetch.path = VLArenaNew<VLPathStep>(&a->arena, VLMaxPathSteps);  // room for steps added later
     for (const Step& step : steps) {
         i->fetch.path[i->fetch.pathCount].memberIndex = step.memberIndex;
         i->fetch.path[i->fetch.pathCount].arrayIndex = step.element;
@@ -127,6 +131,7 @@ struct Call {
     uint32_t memberIndex;      // appearance number in the enclosing instance
     VLLocation arrayCount;     // None: not an array
     uint32_t detached;
+    uint32_t referenced = 1;   // 0: no path names the member (its instances are pooled)
 };
 VLInstruction* EmitCall(Assembly* a, const Call& call, uint32_t scratch) {
     Load(a, L(scratch), call.memberCount);
@@ -137,6 +142,7 @@ VLInstruction* EmitCall(Assembly* a, const Call& call, uint32_t scratch) {
     push->pushFrame.memberIndex = call.memberIndex;
     push->pushFrame.arrayCount = call.arrayCount;
     push->pushFrame.detached = call.detached;
+    push->pushFrame.referenced = call.referenced;
     VLInstruction* ret = Load(a, L(0), 0);
     VLInstruction* go = Goto(a, call.start);
     ret->constant.value = go->index;
@@ -161,9 +167,9 @@ void EmitElementLoop(Assembly* a, uint32_t counter, VLLocation count, uint32_t t
 
 // u(size) member number `appear`, read at the cursor, cursor advanced.
 void EmitByteMember(Assembly* a, int32_t type, uint32_t appear, uint32_t sizeSlot, int64_t size,
-                    uint32_t flags = 0, VLLocation arrayCount = None()) {
+                    uint32_t flags = 0, VLLocation arrayCount = None(), uint32_t referenced = 1) {
     Load(a, L(sizeSlot), size);
-    Scalar(a, type, appear, L(sizeSlot), flags, arrayCount);
+    Scalar(a, type, appear, L(sizeSlot), flags, arrayCount, referenced);
     Binary(a, VLInstructionType_Add, Cursor(), Cursor(), L(sizeSlot));
 }
 
