@@ -7,8 +7,11 @@
 #include <string>
 
 // Steps allowed per pass: layouts may loop by design, the harness may not.
-enum : uint64_t { VLFuzzStepLimit = 200000 };
+// With the trace every step also formats a line, so the budget is smaller.
+enum : uint64_t { VLFuzzStepLimit = 200000, VLFuzzTraceStepLimit = 20000 };
 
 // Tokenizes, compiles and (when compilation succeeds and runPasses is set)
-// runs both passes over the data; returns nothing, crashes on defects only.
-void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t dataSize, bool runPasses);
+// runs both passes over the data, with the listing and trace when `debug` is
+// set; returns nothing, crashes on defects only.
+void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t dataSize, bool runPasses,
+                     bool debug = false);
