@@ -338,6 +338,7 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
     memset(&fetch, 0, sizeof fetch);
     fetch.type = VLInstructionType_ValueOfMember;
     VLMember* steps[VLMaxPathSteps];
+    VLPathStep path[VLMaxPathSteps];
     VLToken* nameToken = first;
     for (;;) {
         VLMember* member = type->members;
@@ -355,7 +356,7 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
             return VLPath_Rejected;
         }
         steps[fetch.fetch.pathCount] = member;
-        fetch.fetch.path[fetch.fetch.pathCount++] = VLPathStep{member->appearIndex, element};
+        path[fetch.fetch.pathCount++] = VLPathStep{member->appearIndex, element};
         if (!member->isNested) break;
         if (member->typeReference.kind != VLTypeReference_Type) return VLPath_NotFound;
         type = member->typeReference.type;
@@ -367,6 +368,9 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
     fetch.destination = VLNewSlot(ctx);
     fetch.fetch.first = first;
     fetch.fetch.end = ctx->token;
+    // The steps live out of line, so that every instruction is not sized for the longest path.
+    fetch.fetch.path = VLArenaNew<VLPathStep>(ctx->arena, fetch.fetch.pathCount);
+    memcpy(fetch.fetch.path, path, fetch.fetch.pathCount * sizeof path[0]);
     *location = VLAppendInstruction(ctx, &fetch)->destination;
     for (uint32_t i = 0; i < fetch.fetch.pathCount; ++i) VLMarkReferenced(steps[i]->instruction);
     return VLPath_Found;

@@ -442,8 +442,11 @@ VLInstruction PushFrame(VLLocation arrayCount) {
 VLInstruction Fetch(VLLocation destination, std::vector<VLPathStep> steps) {
     VLInstruction instruction = Make(VLInstructionType_ValueOfMember);
     instruction.destination = destination;
+    // The steps live out of line; moving the inner vectors keeps their arrays in place.
+    static std::vector<std::vector<VLPathStep>> kept;
+    kept.push_back(steps);
     instruction.fetch.pathCount = uint32_t(steps.size());
-    for (size_t i = 0; i < steps.size(); ++i) instruction.fetch.path[i] = steps[i];
+    instruction.fetch.path = kept.back().data();
     return instruction;
 }
 
