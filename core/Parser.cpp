@@ -368,6 +368,16 @@ static void VLAttempt(VLContext* ctx, VLStatementParser parse, bool final = fals
     VLEndAttempt(ctx);
 }
 
+// A form that begins with `keyword` (and is not the statement's last) runs
+// only when the statement begins with that word. Otherwise it would fail on
+// the first token without effect, and an error recorded before any token is
+// consumed never becomes the reported one: the last attempt, which always
+// runs, ties or beats it.
+static void VLAttemptKeyword(VLContext* ctx, const char* keyword, VLStatementParser parse) {
+    if (!VLTokenIs(ctx->token, keyword)) return;
+    VLAttempt(ctx, parse);
+}
+
 // ---------------------------------------------------------------------------
 // Slots
 // ---------------------------------------------------------------------------
@@ -895,17 +905,17 @@ static void VLCompileBodyStatement(VLContext* ctx) {
         return;
     }
     VLAttempt(ctx, VLParseAssignmentStatement);
-    if (VLElseMayFollow(ctx)) VLAttempt(ctx, VLParseElse);
-    VLAttempt(ctx, VLParseIf);
-    VLAttempt(ctx, VLParseWhile);
-    VLAttempt(ctx, VLParseDo);
-    VLAttempt(ctx, VLParseFor);
+    if (VLElseMayFollow(ctx)) VLAttemptKeyword(ctx, "else", VLParseElse);
+    VLAttemptKeyword(ctx, "if", VLParseIf);
+    VLAttemptKeyword(ctx, "while", VLParseWhile);
+    VLAttemptKeyword(ctx, "do", VLParseDo);
+    VLAttemptKeyword(ctx, "for", VLParseFor);
     VLAttempt(ctx, VLParseMemberDeclaration, true);
 }
 
 // The struct header attempt; returns the definition whose body it opened.
 static VLTypeDefinition* VLAttemptStructHeader(VLContext* ctx) {
-    if (ctx->speculativeParse.matched) return nullptr;
+    if (ctx->speculativeParse.matched || !VLTokenIs(ctx->token, "struct")) return nullptr;
     uint32_t topLevelSlots = ctx->stacks[0];
     VLBeginAttempt(ctx);
     VLTypeDefinition* type = VLParseStructHeader(ctx);
@@ -917,10 +927,10 @@ static VLTypeDefinition* VLAttemptStructHeader(VLContext* ctx) {
 }
 
 static void VLCompileTopLevelStatement(VLContext* ctx) {
-    VLAttempt(ctx, VLParseDefault);
+    VLAttemptKeyword(ctx, "default", VLParseDefault);
     VLTypeDefinition* opened = VLAttemptStructHeader(ctx);
-    VLAttempt(ctx, VLParseEnum);
-    VLAttempt(ctx, VLParseLayout);
+    VLAttemptKeyword(ctx, "enum", VLParseEnum);
+    VLAttemptKeyword(ctx, "layout", VLParseLayout);
     VLAttempt(ctx, VLParseTypedef, true);
     if (opened) {
         ctx->typeDefinitionBeingParsed = opened;
@@ -934,10 +944,10 @@ static void VLCompileTopLevelStatement(VLContext* ctx) {
 static void VLCompileStatement(VLContext* ctx) {
     ctx->speculativeParse = VLSpeculativeParse{};
     ctx->speculativeParse.firstToken = ctx->token;
-    VLAttempt(ctx, VLParseBreakpoint);
-    VLAttempt(ctx, VLParsePrint);
-    VLAttempt(ctx, VLParseAssert);
-    VLAttempt(ctx, VLParseVar);
+    VLAttemptKeyword(ctx, "breakpoint", VLParseBreakpoint);
+    VLAttemptKeyword(ctx, "print", VLParsePrint);
+    VLAttemptKeyword(ctx, "assert", VLParseAssert);
+    VLAttemptKeyword(ctx, "var", VLParseVar);
     if (ctx->typeDefinitionBeingParsed) VLCompileBodyStatement(ctx);
     else VLCompileTopLevelStatement(ctx);
     if (!ctx->speculativeParse.matched && !VLErrorIsValid(&ctx->output.error)) {

@@ -74,6 +74,17 @@ void VLAdvance(VLScanner* scanner) {
     scanner->current = *position->cursor;
 }
 
+// Steps over `count` characters known to hold no line break, tab or NUL (the
+// rest of an identifier, a run of spaces): each moves every column by one.
+static void VLStepWithinLine(VLScanner* scanner, uint32_t count) {
+    VLScanPosition* position = &scanner->position;
+    position->cursor += count;
+    position->offset += count;
+    position->column += count;
+    position->byteColumn += count;
+    scanner->current = *position->cursor;
+}
+
 void VLPeek(const VLScanner* scanner, uint32_t count, char* buffer) {
     const char* cursor = scanner->position.cursor;
     for (uint32_t i = 0; i < count && cursor[i] != '\0'; ++i) buffer[i] = cursor[i];
@@ -116,16 +127,28 @@ static void VLSkipBlockComment(VLScanner* scanner) {
     }
 }
 
-// Steps over a line comment and the line break that ends it.
+// Steps over a line comment and the line break that ends it. Runs of
+// characters that are no tab, line break or NUL are stepped over at once.
 static void VLSkipLineComment(VLScanner* scanner) {
     uint32_t line = scanner->position.line;
-    while (!VLHasReachedEnd(scanner) && scanner->position.line == line) VLAdvance(scanner);
+    while (!VLHasReachedEnd(scanner) && scanner->position.line == line) {
+        const char* cursor = scanner->position.cursor;
+        uint32_t plain = 0;
+        for (char c = cursor[0]; c != '\0' && c != '\t' && !VLIsLineBreak(c); c = cursor[++plain]) {}
+        if (plain > 0) VLStepWithinLine(scanner, plain);
+        else VLAdvance(scanner);
+    }
 }
 
 void VLSkipBlanks(VLScanner* scanner) {
     for (;;) {
         uint32_t before = scanner->position.offset;
-        while (VLIsBlank(scanner->current)) VLAdvance(scanner);
+        while (VLIsBlank(scanner->current)) {
+            uint32_t spaces = 0;
+            while (scanner->position.cursor[spaces] == ' ') ++spaces;
+            if (spaces > 0) VLStepWithinLine(scanner, spaces);
+            else VLAdvance(scanner);
+        }
         if (scanner->current == '/') {
             char next = VLPeekNext(scanner);
             if (next == '*') VLSkipBlockComment(scanner);
@@ -143,11 +166,11 @@ void VLSkipBlanks(VLScanner* scanner) {
 // identifier := (letter | '_') (letter | digit | '_')*
 static bool VLTryIdentifier(VLScanner* trial) {
     if (!VLIsLetter(trial->current)) return false;
-    for (;;) {
-        char next = VLPeekNext(trial);
-        if (!VLIsLetter(next) && !VLIsDigit(next)) return true;
-        VLAdvance(trial);
-    }
+    const char* cursor = trial->position.cursor;
+    uint32_t rest = 0;  // characters after the first; the text's NUL ends the run
+    while (VLIsLetter(cursor[rest + 1]) || VLIsDigit(cursor[rest + 1])) ++rest;
+    VLStepWithinLine(trial, rest);
+    return true;
 }
 
 // string := quote (escape | any character but quote)* quote, on one line;
@@ -235,24 +258,28 @@ static void VLSetStringContent(VLToken* token) {
 }
 
 // Runs the trials in order on the token's first character. On success sets
-// the token's type, end and kind-specific fields and returns true.
+// the token's type, end and kind-specific fields and returns true. The
+// characters that can start an identifier, a quoted literal, a number and a
+// punctuator are disjoint sets, so only the trial the first character allows
+// is run: every other one would fail.
 static bool VLScanTokenKind(const VLScanner* scanner, VLToken* token) {
+    char first = scanner->current;
     VLScanner trial = VLTrialCopy(scanner);
-    if (VLTryIdentifier(&trial)) {
+    if (VLIsLetter(first)) {
+        VLTryIdentifier(&trial);  // a letter always starts an identifier
         token->type = VLTokenType_Identifier;
         token->end = trial.position;
         return true;
     }
-    trial = VLTrialCopy(scanner);
-    if (VLTryString(&trial)) {
+    if ((first == '\'' || first == '"') && VLTryString(&trial)) {
         token->type = VLTokenType_String;
         token->end = trial.position;
         VLSetStringContent(token);
         return true;
     }
-    trial = VLTrialCopy(scanner);
-    VLNumberResult number = VLScanNumber(&trial);
-    if (number.base != VLNumberBase_None) {
+    if (VLIsDigit(first)) {
+        VLNumberResult number = VLScanNumber(&trial);
+        if (number.base == VLNumberBase_None) return false;
         token->type = VLTokenType_Number;
         token->end = trial.position;
         token->number.base = number.base;
@@ -273,6 +300,12 @@ static bool VLScanTokenKind(const VLScanner* scanner, VLToken* token) {
 // Moves the committed scanner onto `target`, a position a trial reached from
 // the current one, so that line breaks on the way are recorded once.
 static void VLCommitTo(VLScanner* scanner, const VLScanPosition* target) {
+    if (target->line == scanner->position.line) {
+        // No line break on the way: nothing to record, the trial's position is the scanner's.
+        scanner->position = *target;
+        scanner->current = *target->cursor;
+        return;
+    }
     while (scanner->position.cursor < target->cursor) {
         VL_ASSERT(!VLHasReachedEnd(scanner));
         VLAdvance(scanner);
@@ -351,7 +384,9 @@ VLScanResult VLTokenize(const char* text, VLArena* arena) {
             token->type = VLTokenType_Invalid;
             token->end = token->start;
         }
-        VLAdvance(&scanner);
+        // A token's last character is never blank or NUL, so stepping over it stays on the line.
+        VL_ASSERT(!VLIsBlank(scanner.current) && !VLHasReachedEnd(&scanner));
+        VLStepWithinLine(&scanner, 1);
 
         if (token->type == VLTokenType_Invalid) {
             *invalidTail = token;
