@@ -94,21 +94,25 @@ struct VLToken {
     VLScanPosition start;  // first character
     VLScanPosition end;    // last character (inclusive)
     VLToken* next;         // following token in text order, invalid ones included
-    struct {
-        uint8_t quote;
-        uint32_t length;           // content bytes between the quotes
-        const char* contentFirst;
-        const char* contentLast;
-    } string;
-    struct {
-        uint32_t base;   // VLNumberBase
-        uint64_t value;
-    } number;
-    struct {
-        uint32_t code;
-        VLToken* match;      // the paired bracket, or null
-        VLToken* enclosing;  // the bracket open before this one (scanning only)
-    } punctuation;
+    // The fields of the token's kind: only the variant of its type is meaningful
+    // (a closer turned invalid keeps its punctuation fields).
+    union {
+        struct {
+            uint8_t quote;
+            uint32_t length;           // content bytes between the quotes
+            const char* contentFirst;
+            const char* contentLast;
+        } string;
+        struct {
+            uint32_t base;   // VLNumberBase
+            uint64_t value;
+        } number;
+        struct {
+            uint32_t code;
+            VLToken* match;      // the paired bracket, or null
+            VLToken* enclosing;  // the bracket open before this one (scanning only)
+        } punctuation;
+    };
     struct {
         VLToken* nextInvalid;
     } invalid;
