@@ -66,6 +66,10 @@ struct VLMessageParts {
     };
 };
 
+struct VLExpression;
+struct VLExpressionTerm;
+struct VLUnaryOperatorEntry;
+
 struct VLSpeculativeParse {
     VLToken* firstToken;
     VLEnum* savedEnums;
@@ -93,6 +97,10 @@ struct VLContext {
     VLSpeculativeParse speculativeParse;
     VLScope* scopes;      // innermost first
     VLScope* freeScopes;
+    // Records of finished expressions, reused by the next ones (VLReleaseExpression).
+    VLExpression* freeExpressions;
+    VLExpressionTerm* freeTerms;
+    VLUnaryOperatorEntry* freeUnaryOperators;
     VLArena* arena;
     // Slot numbering. In the first compilation the level-0 counter grows across
     // the whole file. If a slot number of 64 or more is handed out there,
@@ -193,6 +201,7 @@ struct VLExpression {
     // The attempt had already failed when the expression began: evaluating it
     // then records nothing (the earlier error stands).
     uint32_t stoppedAtStart;
+    VLExpression* next;  // the next released expression, while on the free list
 };
 
 // Status starts at 0; 1 after a division or modulo by zero (result 0).
@@ -200,6 +209,8 @@ int64_t VLFoldBinary(uint32_t* status, int64_t left, uint32_t op, int64_t right)
 VLOperatorValue VLApplyBinaryOperator(VLContext* ctx, VLOperatorValue left, uint32_t op,
                                       VLOperatorValue right);
 VLExpression* VLStartExpression(VLContext* ctx);
+// Hands a finished expression's records back for reuse; it must not be used afterwards.
+void VLReleaseExpression(VLContext* ctx, VLExpression* expression);
 void VLParseExpressionTerms(VLContext* ctx, VLExpression* expression);
 bool VLPushOperator(VLContext* ctx, VLExpression* expression, uint32_t op);
 VLOperatorValue VLReduceExpression(VLContext* ctx, VLExpression* expression);

@@ -53,9 +53,47 @@ static VLOperatorValue VLConstantValue(int64_t constant) {
 // The term list
 // ---------------------------------------------------------------------------
 
+// Expression records are scratch: a finished expression's records go to free
+// lists in the context and are reused (zeroed) by the next expression, so a
+// long layout does not hold one set per expression it compiled.
+template <class T>
+static T* VLTakeRecord(VLContext* ctx, T** freeList) {
+    T* record = *freeList;
+    if (!record) return VLArenaNew<T>(ctx->arena);
+    *freeList = record->next;
+    memset(record, 0, sizeof *record);  // as the arena hands out records
+    return record;
+}
+
+static void VLFreeUnaryOperators(VLContext* ctx, VLUnaryOperatorEntry* entry) {
+    while (entry) {
+        VLUnaryOperatorEntry* next = entry->next;
+        entry->next = ctx->freeUnaryOperators;
+        ctx->freeUnaryOperators = entry;
+        entry = next;
+    }
+}
+
+static void VLFreeTerm(VLContext* ctx, VLExpressionTerm* term) {
+    VLFreeUnaryOperators(ctx, term->unaryOperators);
+    term->next = ctx->freeTerms;
+    ctx->freeTerms = term;
+}
+
+void VLReleaseExpression(VLContext* ctx, VLExpression* expression) {
+    VLExpressionTerm* sentinel = &expression->termsSentinel;
+    for (VLExpressionTerm* term = sentinel->next; term != sentinel;) {
+        VLExpressionTerm* next = term->next;
+        VLFreeTerm(ctx, term);
+        term = next;
+    }
+    expression->next = ctx->freeExpressions;
+    ctx->freeExpressions = expression;
+}
+
 static VLExpressionTerm* VLAppendTerm(VLContext* ctx, VLExpression* expression) {
     VLExpressionTerm* sentinel = &expression->termsSentinel;
-    VLExpressionTerm* term = VLArenaNew<VLExpressionTerm>(ctx->arena);
+    VLExpressionTerm* term = VLTakeRecord(ctx, &ctx->freeTerms);
     term->prev = sentinel->prev;
     term->next = sentinel;
     sentinel->prev->next = term;
@@ -69,7 +107,7 @@ static void VLRemoveTerm(VLExpressionTerm* term) {
 }
 
 VLExpression* VLStartExpression(VLContext* ctx) {
-    VLExpression* expression = VLArenaNew<VLExpression>(ctx->arena);
+    VLExpression* expression = VLTakeRecord(ctx, &ctx->freeExpressions);
     expression->termsSentinel.next = &expression->termsSentinel;
     expression->termsSentinel.prev = &expression->termsSentinel;
     expression->stoppedAtStart = VLIsStopped(ctx);
@@ -83,7 +121,7 @@ bool VLPushOperator(VLContext* ctx, VLExpression* expression, uint32_t op) {
     VLExpressionTerm* last = expression->termsSentinel.prev;
     if (last->value.type == VL_OperatorValueType_None) {
         if (VLUnaryKindOfOperator(op) == 0) return false;
-        VLUnaryOperatorEntry* entry = VLArenaNew<VLUnaryOperatorEntry>(ctx->arena);
+        VLUnaryOperatorEntry* entry = VLTakeRecord(ctx, &ctx->freeUnaryOperators);
         entry->op = op;
         entry->precedence = expression->nesting + VLPrefixPrecedence;
         entry->next = last->unaryOperators;
@@ -174,6 +212,8 @@ VLOperatorValue VLReduceExpression(VLContext* ctx, VLExpression* expression) {
             VLUnaryOperatorEntry* entry = current->unaryOperators;
             current->unaryOperators = entry->next;
             current->value = VLApplyPrefixOperator(ctx, current->value, entry->op);
+            entry->next = nullptr;
+            VLFreeUnaryOperators(ctx, entry);
         }
         VLExpressionTerm* previous = current->prev;
         if (current->unaryOperators || previous == sentinel ||
@@ -186,6 +226,7 @@ VLOperatorValue VLReduceExpression(VLContext* ctx, VLExpression* expression) {
         previous->value = VLApplyBinaryOperator(ctx, left, previous->binaryOperator.op, right);
         previous->binaryOperator = current->binaryOperator;
         VLRemoveTerm(current);
+        VLFreeTerm(ctx, current);
         current = previous;
     }
     VL_ASSERT(sentinel->next != sentinel && sentinel->next == sentinel->prev);
@@ -239,6 +280,7 @@ VLLocation VLCompileExpressionInto(VLContext* ctx, VLLocation destination) {
     VLExpression* expression = VLStartExpression(ctx);
     VLParseTerms(ctx, expression, true);
     VLEvaluateInto(ctx, expression, destination);
+    VLReleaseExpression(ctx, expression);
     VLSetSlotCounter(ctx, savedSlots);
     return destination;
 }
@@ -248,6 +290,7 @@ int64_t VLParseConstantExpression(VLContext* ctx) {
     VLExpression* expression = VLStartExpression(ctx);
     VLParseTerms(ctx, expression, false);
     VLOperatorValue value = VLFinishExpression(ctx, expression);
+    VLReleaseExpression(ctx, expression);
     return value.type == VL_OperatorValueType_Constant ? value.constant : 0;
 }
 

@@ -597,6 +597,7 @@ static void VLParseAssignment(VLContext* ctx) {
         VLPushOperator(ctx, expression, VLOperatorOfCompound(op));
         VLParseExpressionTerms(ctx, expression);
         VLEvaluateInto(ctx, expression, target);
+        VLReleaseExpression(ctx, expression);
     }
     VLSetSlotCounter(ctx, savedSlots);
 }
