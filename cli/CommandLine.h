@@ -34,6 +34,9 @@ void VLWriteRepeat(VLWriter* writer, char c, size_t count);
 void VLWriteText(VLWriter* writer, const char* text);  // NUL-terminated
 void VLWritef(VLWriter* writer, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void VLWriterFlush(VLWriter* writer);
+// Room for `length` more bytes at buffer + used (flushing or growing first); the
+// caller writes there and adds to `used` what it wrote.
+char* VLWriterReserve(VLWriter* writer, size_t length);
 
 // ---------------------------------------------------------------------------
 // Files

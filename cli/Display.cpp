@@ -642,71 +642,99 @@ void VLPrintColumn(VLColumns* columns, VLWriter* out, const char* text, uint32_t
     VLWriteChar(out, ' ');
 }
 
-// One output line, built in memory and written at once.
-struct VLLineBuffer {
-    VLWriter* out;
+enum : uint32_t { VLShortText = 32 };  // texts and paddings up to this length are moved in one fixed-size copy
+
+// Spaces before a right-aligned text; up to VLShortText in one fixed-size
+// store (the room after them is written over by the text).
+static inline void VLPad(char* cursor, uint32_t padding) {
+    if (padding <= VLShortText) memset(cursor, ' ', VLShortText);
+    else memset(cursor, ' ', padding);
+}
+
+// `length` bytes of text that may end anywhere (a name in the layout text):
+// nothing past its end is read. Short texts go in two overlapping fixed-size moves.
+static inline void VLPutText(char* to, const char* from, uint32_t length) {
+    if (length >= 8 && length <= 16) {
+        memcpy(to, from, 8);
+        memcpy(to + length - 8, from + length - 8, 8);
+    } else if (length >= 4 && length < 8) {
+        memcpy(to, from, 4);
+        memcpy(to + length - 4, from + length - 4, 4);
+    } else if (length > 0 && length < 4) {
+        to[0] = from[0];
+        to[length / 2] = from[length / 2];
+        to[length - 1] = from[length - 1];
+    } else {
+        memcpy(to, from, length);
+    }
+}
+
+// A value text of a member line and the room it is built in. The common
+// forms (decimal integers, single floats) are written backwards so that they
+// end at `chars` + VLValueTextLimit; the rest start at `chars`. VLShortText
+// bytes after any text stay readable for the fixed-size copy.
+struct VLValueCell {
+    char chars[uint32_t(VLValueTextLimit) + VLShortText];
+    const char* text;
     uint32_t length;
-    char chars[1024];
 };
 
-static void VLLineFlush(VLLineBuffer* line) {
-    VLWrite(line->out, line->chars, line->length);
-    line->length = 0;
+// Grouped decimal digits written backwards, ending at `end`; returns the start.
+static char* VLPutGroupedBackwards(char* end, uint64_t magnitude, bool negative) {
+    while (magnitude >= 1000) {
+        end -= 3;
+        memcpy(end, VLDigitGroupTable.chars + 3 * (magnitude % 1000), 3);
+        *--end = ' ';
+        magnitude /= 1000;
+    }
+    do {
+        *--end = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative) *--end = '-';
+    return end;
 }
 
-enum : uint32_t { VLShortText = 32 };  // texts and paddings up to this length are copied in one fixed-size move
-
-// Appends a padded column; a line too long for the buffer goes out in parts.
-// `text` must be readable for VLShortText bytes (short texts are copied in one
-// fixed-size move, which is faster than a copy of variable length). One byte of
-// the buffer always stays free for the line break.
-static void VLLineColumn(VLLineBuffer* line, VLColumns* columns, const char* text, uint32_t length) {
-    if (length == 0) return;
-    uint32_t padding = VLFitColumn(columns, length);
-    if (uint64_t(line->length) + padding + length + 1 + 2 * VLShortText >= sizeof line->chars) {
-        VLLineFlush(line);
-        VLWriteRepeat(line->out, ' ', padding);
-        VLWrite(line->out, text, length);
-        VLWriteChar(line->out, ' ');
-        return;
-    }
-    char* cursor = line->chars + line->length;
-    if (padding <= VLShortText) {
-        memset(cursor, ' ', VLShortText);
-    } else {
-        memset(cursor, ' ', padding);
-    }
-    if (length <= VLShortText) {
-        memcpy(cursor + padding, text, VLShortText);
-    } else {
-        memcpy(cursor + padding, text, length);
-    }
-    cursor[padding + length] = ' ';
-    line->length += padding + length + 1;
+// A millionths value with six decimals written backwards, ending at `end`.
+static char* VLPutMillionthsBackwards(char* end, VLMillionths number) {
+    uint32_t fraction = uint32_t(number.value % 1000000);
+    end -= 3;
+    memcpy(end, VLDigitGroupTable.chars + 3 * (fraction % 1000), 3);
+    end -= 3;
+    memcpy(end, VLDigitGroupTable.chars + 3 * (fraction / 1000), 3);
+    *--end = '.';
+    uint64_t whole = number.value / 1000000;
+    do {
+        *--end = char('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    if (number.negative) *--end = '-';
+    return end;
 }
 
-// True when a member line starting at the first column fits the line buffer
-// whatever its texts: the widths of its three columns are known and bounded.
-static bool VLLineHasRoom(const VLColumns* columns) {
-    uint64_t widest = uint64_t(columns->widths[0]) + columns->widths[1] + columns->widths[2];
-    return columns->current == 0 &&
-           widest + VLAddressTextLimit + VLNameTextLimit + VLValueTextLimit + 4 * VLShortText <
-               sizeof(VLLineBuffer::chars);
-}
-
-// Pads a column for a text of `length` and returns where the text goes; the
-// caller writes exactly `length` characters there. Needs VLLineHasRoom.
-static char* VLLinePlace(VLLineBuffer* line, VLColumns* columns, uint32_t length) {
-    uint32_t padding = VLFitColumn(columns, length);
-    char* cursor = line->chars + line->length;
-    if (padding <= VLShortText) {
-        memset(cursor, ' ', VLShortText);
-    } else {
-        memset(cursor, ' ', padding);
+// The value column's text, exactly as VLFormatValue builds it.
+static void VLBuildValueText(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                             const VLMemberBytes* bytes, VLValueCell* cell) {
+    char* end = cell->chars + VLValueTextLimit;
+    if (!enumeration && VLDisplayTypeOf(flags) == VLDisplayType_Decimal && bytes->size <= 8) {
+        if (type != VLInstructionType_ScalarMemberF) {
+            VLDecimalValue value = VLDecimalValueOf(bytes, flags, type == VLInstructionType_ScalarMemberS);
+            cell->text = VLPutGroupedBackwards(end, value.magnitude, value.negative);
+            cell->length = uint32_t(end - cell->text);
+            return;
+        }
+        if (bytes->size == 4) {
+            uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+            VLMillionths number = VLSingleMillionths(uint32_t(bits));
+            if (number.exact) {
+                cell->text = VLPutMillionthsBackwards(end, number);
+                cell->length = uint32_t(end - cell->text);
+                return;
+            }
+        }
     }
-    cursor[padding + length] = ' ';
-    line->length += padding + length + 1;
-    return cursor + padding;
+    cell->text = cell->chars;
+    cell->length = VLFormatValue(type, flags, enumeration, bytes, cell->chars);
 }
 
 void VLPrintStructEnd(VLColumns* columns, VLWriter* out) {
@@ -733,6 +761,18 @@ static const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRu
     return VLTypeAt(runtime->types, uint32_t(index));
 }
 
+// Plain decimal digits written backwards, ending at `end`; returns the start.
+static char* VLPutDigitsBackwards(char* end, uint64_t value) {
+    do {
+        *--end = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    return end;
+}
+
+// Contract: the header line of a struct member just pushed, in the printing
+// pass only; nothing for a type without a name. A header short enough to need
+// no shortening (nearly all) is written straight into the output.
 void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLWriter* out) {
     VL_ASSERT(pushFrame->type == VLInstructionType_PushFrame);
     if (!out) return;
@@ -740,21 +780,79 @@ void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLW
     if (!type || type->name.length == 0) return;
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 3) : 0;
-    char line[VLNameTextLimit + 1];
-    uint32_t length = VLFormatStructHeader(type->name, pushFrame->pushFrame.name, isArray, index, line);
-    line[length] = '\n';
-    VLWrite(out, line, length + 1);
+    VLString member = pushFrame->pushFrame.name;
+    uint32_t digits = isArray ? VLDecimalDigits(index) : 0;
+    uint32_t decoration = member.length ? 4 + (isArray ? digits + 2 : 0) : 0;  // " (." ")" "[" "]"
+    uint64_t length = uint64_t(type->name.length) + member.length + decoration;
+    if (length > VLNameTextLimit) {
+        char line[VLNameTextLimit + 1];
+        uint32_t cut = VLFormatStructHeader(type->name, member, isArray, index, line);
+        line[cut] = '\n';
+        VLWrite(out, line, cut + 1);
+        return;
+    }
+    char* start = VLWriterReserve(out, length + 1);
+    char* cursor = start;
+    VLPutText(cursor, type->name.chars, type->name.length);
+    cursor += type->name.length;
+    if (member.length) {
+        memcpy(cursor, " (.", 3);
+        cursor += 3;
+        VLPutText(cursor, member.chars, member.length);
+        cursor += member.length;
+        if (isArray) {
+            *cursor++ = '[';
+            cursor += digits;
+            VLPutDigitsBackwards(cursor, index);
+            *cursor++ = ']';
+        }
+        *cursor++ = ')';
+    }
+    *cursor++ = '\n';
+    out->used += size_t(cursor - start);
+}
+
+// The value of a location as VLResolveLocation gives it, with the two common
+// cases (innermost and global frame) read directly.
+static inline int64_t VLSlotValue(VLRuntime* runtime, VLLocation location) {
+    if (location.depth == 0 && location.index < VLFrameSlotCount) {
+        if (location.kind == VLLocationKind_Local && runtime->frames) return runtime->frames->slots[location.index];
+        if (location.kind == VLLocationKind_Global && runtime->globalFrame)
+            return runtime->globalFrame->slots[location.index];
+    }
+    return *VLResolveLocation(runtime, location);
 }
 
 static VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* runtime) {
-    int64_t address = *VLResolveLocation(runtime, member->scalarExport.address);
-    int64_t size = *VLResolveLocation(runtime, member->scalarExport.size);
+    int64_t address = VLSlotValue(runtime, member->scalarExport.address);
+    int64_t size = VLSlotValue(runtime, member->scalarExport.size);
     return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
+}
+
+// A member line when the column position is not at the start (only when
+// columns were printed before it by hand): column by column.
+static void VLPrintMemberColumns(VLColumns* columns, VLWriter* out, uint64_t address, VLString name,
+                                 bool isArray, uint64_t indexWidth, uint32_t index, const VLValueCell* value) {
+    char text[VLNameTextLimit + 1];
+    VLPrintColumn(columns, out, text, VLFormatAddress(address, text));
+    VLPrintColumn(columns, out, text, VLFormatMemberName(name, isArray, indexWidth, index, text));
+    VLPrintColumn(columns, out, value->text, value->length);
+    columns->current = 0;
+    if (out) VLWriteChar(out, '\n');
+}
+
+// Widens a column for a text of `length` (an empty text adds no column) and
+// returns the padding the text gets.
+static inline uint32_t VLWiden(uint32_t* width, uint32_t length) {
+    if (length > *width) *width = length;
+    return *width - length;
 }
 
 // Contract: one member line: address, name and value columns, then the column
 // position returns to the first column. Without `out` only the widths (and the
-// member's index width) are recorded.
+// member's index width) are recorded, computed without building the texts.
+// The printing pass writes the line straight into the output buffer: its
+// length is known from the widths before a character is written.
 void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
     VL_ASSERT(member->type >= VLInstructionType_ScalarMemberU &&
               member->type <= VLInstructionType_ScalarMemberF);
@@ -764,33 +862,55 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
     uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
     uint64_t indexWidth = member->indexWidth;
     if (isArray && VLDecimalDigits(index) > member->indexWidth) member->indexWidth = VLDecimalDigits(index);
-    if (!out) {
-        VLPrintColumn(columns, nullptr, nullptr, VLAddressWidth(bytes.address));
-        VLPrintColumn(columns, nullptr, nullptr, VLMemberNameWidth(scalar.name, isArray, indexWidth, index));
-        VLPrintColumn(columns, nullptr, nullptr,
-                      VLValueWidth(member->type, scalar.flags, scalar.enumeration, &bytes));
-        columns->current = 0;
+    uint32_t addressLength = VLAddressWidth(bytes.address);
+    uint32_t nameLength = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
+    if (!out && columns->current == 0) {
+        // Address and name texts are never empty.
+        VLWiden(&columns->widths[0], addressLength);
+        VLWiden(&columns->widths[1], nameLength);
+        uint32_t valueLength = VLValueWidth(member->type, scalar.flags, scalar.enumeration, &bytes);
+        if (valueLength) VLWiden(&columns->widths[2], valueLength);
         return;
     }
-    VLLineBuffer line;
-    line.out = out;
-    line.length = 0;
-    char value[VLValueTextLimit];
-    uint32_t valueLength = VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, value);
-    if (VLLineHasRoom(columns)) {
-        // Address and name are formatted in place: their lengths are known first.
-        uint32_t length = VLAddressWidth(bytes.address);
-        VLFormatAddress(bytes.address, VLLinePlace(&line, columns, length));
-        length = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
-        VLFormatMemberName(scalar.name, isArray, indexWidth, index, VLLinePlace(&line, columns, length));
-        VLLineColumn(&line, columns, value, valueLength);
+    VLValueCell value;
+    if (out) {
+        VLBuildValueText(member->type, scalar.flags, scalar.enumeration, &bytes, &value);
     } else {
-        char text[VLNameTextLimit + 1];
-        VLLineColumn(&line, columns, text, VLFormatAddress(bytes.address, text));
-        VLLineColumn(&line, columns, text, VLFormatMemberName(scalar.name, isArray, indexWidth, index, text));
-        VLLineColumn(&line, columns, value, valueLength);
+        value.text = value.chars;
+        value.length = VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, value.chars);
     }
-    columns->current = 0;
-    line.chars[line.length++] = '\n';
-    VLLineFlush(&line);
+    if (columns->current != 0) {
+        VLPrintMemberColumns(columns, out, bytes.address, scalar.name, isArray, indexWidth, index, &value);
+        return;
+    }
+    uint32_t addressPadding = VLWiden(&columns->widths[0], addressLength);
+    uint32_t namePadding = VLWiden(&columns->widths[1], nameLength);
+    uint32_t valuePadding = value.length ? VLWiden(&columns->widths[2], value.length) : 0;
+    uint64_t room = uint64_t(columns->widths[0]) + columns->widths[1] + columns->widths[2] + 4 + 2 * VLShortText;
+    char* start = VLWriterReserve(out, size_t(room));
+    char* cursor = start;
+    VLPad(cursor, addressPadding);
+    cursor += addressPadding;
+    VLFormatAddress(bytes.address, cursor);
+    cursor += addressLength;
+    *cursor++ = ' ';
+    VLPad(cursor, namePadding);
+    cursor += namePadding;
+    if (isArray) {
+        VLFormatMemberName(scalar.name, isArray, indexWidth, index, cursor);
+    } else {
+        VLPutText(cursor, scalar.name.chars, nameLength);
+    }
+    cursor += nameLength;
+    *cursor++ = ' ';
+    if (value.length) {
+        VLPad(cursor, valuePadding);
+        cursor += valuePadding;
+        if (value.length <= VLShortText) memcpy(cursor, value.text, VLShortText);
+        else memcpy(cursor, value.text, value.length);
+        cursor += value.length;
+        *cursor++ = ' ';
+    }
+    *cursor++ = '\n';
+    out->used += size_t(cursor - start);
 }

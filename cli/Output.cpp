@@ -46,14 +46,13 @@ void VLWriterFlush(VLWriter* writer) {
 }
 
 // Makes room for `length` more bytes: memory writers grow, file writers flush.
-static void VLWriterReserve(VLWriter* writer, size_t length) {
+char* VLWriterReserve(VLWriter* writer, size_t length) {
     if (writer->flushFirst && writer->flushFirst->used) VLWriterFlush(writer->flushFirst);
-    if (writer->used + length <= writer->capacity) return;
-    if (!writer->captureMemory) {
-        VLWriterFlush(writer);
-        if (length <= writer->capacity) return;
+    if (writer->used + length > writer->capacity) {
+        if (!writer->captureMemory) VLWriterFlush(writer);
+        if (writer->used + length > writer->capacity) VLWriterGrow(writer, writer->used + length);
     }
-    VLWriterGrow(writer, writer->used + length);
+    return writer->buffer + writer->used;
 }
 
 void VLWrite(VLWriter* writer, const char* chars, size_t length) {

@@ -89,20 +89,78 @@ int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location) {
 // Lifecycle and position
 // ---------------------------------------------------------------------------
 
-// The chunk table: chunk k holds instructions k * capacity and on. The
-// instruction list fills a chunk before it opens the next, which the table
-// relies on.
-static void VLBuildChunkTable(VLRuntime* runtime, const VLInstructionList* list) {
+// One decoded instruction of a hot chunk. Operands are slot numbers, plus
+// VLGlobalOperand for the global frame; only instructions whose every operand
+// lies in the innermost or the global frame are decoded into their own code,
+// the others run from their instruction record (VLOp_Plain).
+struct VLOp {
+    uint8_t code;     // VLOpCode
+    uint8_t d, a, b;  // destination and operands
+    uint32_t number;  // jump target; the kind for VLOp_Unary and VLOp_Binary
+    int64_t value;    // the constant of VLOp_Load
+};
+static_assert(sizeof(VLOp) == 16, "four decoded instructions per cache line");
+
+enum : uint8_t { VLGlobalOperand = 64, VLSlotMask = 63 };
+
+enum VLOpCode : uint8_t {
+    VLOp_ChunkEnd,  // past the chunk's last instruction (no step)
+    VLOp_Plain,     // run from the instruction record
+    VLOp_Nothing,   // invalid, breakpoint: no effect
+    VLOp_Load,
+    VLOp_Copy,
+    VLOp_Unary,
+    VLOp_Add,
+    VLOp_Less,
+    VLOp_Binary,
+    VLOp_SetArrayIndex,
+    VLOp_Scalar,    // a: address, b: size, d: VLScalarOp flags, number: appearance number
+    VLOp_PushFrame,
+    VLOp_PopFrame,
+    VLOp_Skip,
+    VLOp_Return,
+    VLOp_Goto,
+    VLOp_GotoIf,
+    VLOp_SizeOfFile,
+    // Pairs: this op and the next one run in one go (two steps). The next op
+    // keeps its own code, so a jump to it runs it alone.
+    VLOp_LoadThenIndex,   // the element counter's load, then set-array-index
+    VLOp_LoadThenScalar,  // the size's load, then the scalar member
+    VLOp_LoadThenAdd,     // a constant's load, then an add
+    VLOp_LessThenGotoIf,  // a loop's test, then its conditional jump
+};
+
+enum VLScalarOp : uint8_t { VLScalarOp_Referenced = 1, VLScalarOp_Array = 2 };
+
+// A chunk runs from its records until it has run as many instructions as it
+// holds; then it is decoded. Code that runs once (the top level stepping over
+// struct definitions) is never decoded, loops are after a few rounds.
+enum : uint32_t { VLDecodeHeat = VLInstructionChunkCapacity };
+
+struct VLRuntimeView {
+    VLInstructionChunk** chunks;  // chunk k holds instructions k * capacity and on
+    VLOp** ops;                   // decoded chunks (capacity + 1 ops), null until hot
+    uint32_t* heat;               // instructions run from records, per chunk
+    uint32_t chunkCount;
+};
+
+// The view: chunk k holds instructions k * capacity and on. The instruction
+// list fills a chunk before it opens the next, which the table relies on.
+static void VLBuildView(VLRuntime* runtime, const VLInstructionList* list) {
+    VLRuntimeView* view = VLArenaNew<VLRuntimeView>(runtime->arena);
+    runtime->view = view;
     uint32_t count = 0;
     for (const VLInstructionChunk* chunk = list->first; chunk; chunk = chunk->next) ++count;
-    runtime->chunkCount = count;
+    view->chunkCount = count;
     if (count == 0) return;
-    runtime->chunks = VLArenaNew<VLInstructionChunk*>(runtime->arena, count);
+    view->chunks = VLArenaNew<VLInstructionChunk*>(runtime->arena, count);
+    view->ops = VLArenaNew<VLOp*>(runtime->arena, count);
+    view->heat = VLArenaNew<uint32_t>(runtime->arena, count);
     uint32_t k = 0;
     uint64_t total = 0;
     for (VLInstructionChunk* chunk = list->first; chunk; chunk = chunk->next) {
         VL_ASSERT(!chunk->next || chunk->count == VLInstructionChunkCapacity);
-        runtime->chunks[k++] = chunk;
+        view->chunks[k++] = chunk;
         total += chunk->count;
     }
     VL_ASSERT(total == list->totalCount);
@@ -123,7 +181,7 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
     runtime->data = data;
     runtime->dataSize = dataSize;
     runtime->instancePool = VLArenaNew<VLRuntimeMember>(arena, VLMaxNesting);
-    VLBuildChunkTable(runtime, &program->instructions);
+    VLBuildView(runtime, &program->instructions);
 }
 
 bool VLRuntimeHasEnded(const VLRuntime* runtime) {
@@ -138,24 +196,28 @@ struct VLCursor {
     VLInstructionChunk* chunk;
     VLInstruction* next;
     VLInstruction* end;
+    uint32_t number;  // the chunk's number in the view
 };
 
 static VLCursor VLCursorAt(VLInstructionPosition position) {
-    if (!position.chunk || position.place >= position.chunk->count) return VLCursor{nullptr, nullptr, nullptr};
+    if (!position.chunk || position.place >= position.chunk->count) return VLCursor{};
     VLInstruction* items = position.chunk->items;
-    return VLCursor{position.chunk, items + position.place, items + position.chunk->count};
+    // Chunks are full but the last, so the first instruction's number tells the chunk's.
+    return VLCursor{position.chunk, items + position.place, items + position.chunk->count,
+                    items[0].index >> VLChunkShift};
 }
 
 // Moves past a used-up chunk; false when the program has ended.
 static bool VLCursorReady(VLCursor* cursor) {
     while (cursor->next == cursor->end) {
         if (!cursor->chunk || !cursor->chunk->next) {
-            *cursor = VLCursor{nullptr, nullptr, nullptr};
+            *cursor = VLCursor{};
             return false;
         }
         cursor->chunk = cursor->chunk->next;
         cursor->next = cursor->chunk->items;
         cursor->end = cursor->next + cursor->chunk->count;
+        cursor->number += 1;
     }
     return true;
 }
@@ -176,12 +238,12 @@ static void VLContinueAfter(const VLRuntime* runtime, uint32_t target, VLCursor*
     uint32_t total = runtime->instructions->totalCount;
     VL_ASSERT(number <= total);
     if (number == total) {
-        *cursor = VLCursor{nullptr, nullptr, nullptr};
+        *cursor = VLCursor{};
         return;
     }
-    VLInstructionChunk* chunk = runtime->chunks[number >> VLChunkShift];
+    VLInstructionChunk* chunk = runtime->view->chunks[number >> VLChunkShift];
     *cursor = VLCursor{chunk, chunk->items + (number & (VLInstructionChunkCapacity - 1)),
-                       chunk->items + chunk->count};
+                       chunk->items + chunk->count, number >> VLChunkShift};
 }
 
 // ---------------------------------------------------------------------------
@@ -505,169 +567,489 @@ static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruct
 }
 
 // ---------------------------------------------------------------------------
+// One instruction from its record
+// ---------------------------------------------------------------------------
+
+// Contract: runs `instruction` (taken from `cursor`, which already stands after
+// it; a jump moves it to after its target); failures go into `result`.
+// Returns true for the kinds the front end must see (when members are shown).
+static bool VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
+                      VLRuntimeResult* result) {
+    switch (instruction->type) {
+    case VLInstructionType_Invalid:  // no effect
+        return false;
+    case VLInstructionType_LoadConstant:  // D = the constant
+        *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
+        return false;
+    case VLInstructionType_Negate:      // D = -operand
+    case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
+    case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
+    case VLInstructionType_Abs:         // D = |operand|
+    case VLInstructionType_Copy:        // D = operand
+        *VLSlot(runtime, instruction->destination) =
+            VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
+        return false;
+    case VLInstructionType_Add:           // D = left + right, wrapping
+    case VLInstructionType_Subtract:      // D = left - right, wrapping
+    case VLInstructionType_Multiply:      // D = left * right, wrapping
+    case VLInstructionType_Divide:        // D = left / right, truncated
+    case VLInstructionType_Modulo:        // D = left % right
+    case VLInstructionType_Less:          // D = left < right, signed
+    case VLInstructionType_LessEqual:     // D = left <= right, signed
+    case VLInstructionType_Equal:         // D = left == right
+    case VLInstructionType_Greater:       // D = left > right, signed
+    case VLInstructionType_GreaterEqual:  // D = left >= right, signed
+    case VLInstructionType_NotEqual:      // D = left != right
+    case VLInstructionType_ShiftLeft:     // D = left << (right & 63)
+    case VLInstructionType_ShiftRight:    // D = left >> (right & 63), sign-propagating
+    case VLInstructionType_BitwiseAnd:    // D = left & right
+    case VLInstructionType_BitwiseOr:     // D = left | right
+    case VLInstructionType_BitwiseXor:    // D = left ^ right
+    case VLInstructionType_LogicalAnd:    // D = 1 when both are non-zero
+    case VLInstructionType_LogicalOr: {   // D = 1 when either is non-zero
+        int64_t left = VLValue(runtime, instruction->binary.left);
+        int64_t right = VLValue(runtime, instruction->binary.right);
+        *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
+        return false;
+    }
+    case VLInstructionType_PushFrame:  // instance record, then a new frame
+        VLExecutePushFrame(runtime, instruction, result);
+        return true;
+    case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
+        VLPopFrame(runtime);
+        return true;
+    case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
+        VLContinueAfter(runtime, instruction->structDefinition.endIndex, cursor);
+        return false;
+    case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
+        VL_ASSERT(runtime->currentMember);
+        runtime->currentMember = runtime->currentMember->parent;
+        VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]), cursor);
+        return false;
+    case VLInstructionType_SetArrayIndex:  // element number for the members declared next
+        if (runtime->stackCount >= 2)
+            runtime->arrayIndices[runtime->stackCount - 2] =
+                uint32_t(VLValue(runtime, instruction->arrayIndex.value));
+        return false;
+    case VLInstructionType_ScalarMemberU:  // check (and, when referenced, keep) an unsigned scalar
+    case VLInstructionType_ScalarMemberS:  // the same, sign-extended
+    case VLInstructionType_ScalarMemberF:  // the same, the bits of a float unconverted
+        VLExecuteScalarMember(runtime, instruction, result);
+        return true;
+    case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
+        VLExecuteValueOfMember(runtime, instruction, result);
+        return false;
+    case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
+        const auto& jump = instruction->jump;
+        if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) return false;
+        uint32_t target = jump.target.kind != VLLocationKind_None
+                              ? uint32_t(VLValue(runtime, jump.target))
+                              : jump.targetIndex;
+        VLContinueAfter(runtime, target, cursor);
+        return false;
+    }
+    case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
+        *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
+        return false;
+    case VLInstructionType_HideMembers:  // members and print output hidden until shown again
+        ++runtime->membersHidden;
+        return false;
+    case VLInstructionType_ShowMembers:  // end of one hidden region
+        VL_ASSERT(runtime->membersHidden > 0);
+        --runtime->membersHidden;
+        return false;
+    case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
+        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+            *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
+        return false;
+    case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
+        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+            *VLSlot(runtime, instruction->destination) = type->memberCount;
+        return false;
+    case VLInstructionType_FetchTypeIndex:  // D = index of the type
+        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+            *VLSlot(runtime, instruction->destination) = type->index;
+        return false;
+    case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
+        int64_t key = VLValue(runtime, instruction->typeLookup.key);
+        *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
+        return false;
+    }
+    case VLInstructionType_Assert:  // report when the condition is 0
+        if (VLValue(runtime, instruction->assertion.condition) == 0)
+            result->flags |= VLRuntimeResultFlag_AssertionFailed;
+        return false;
+    case VLInstructionType_Print:  // nothing to run: the front end prints the message
+        return true;
+    case VLInstructionType_Breakpoint:  // no effect
+        return false;
+    default:  // no such kind: the compiler emits only the kinds above
+        VL_ASSERT(!"instruction kind out of range");
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Decoded chunks
+// ---------------------------------------------------------------------------
+
+// The decoded form of an operand: a slot of the innermost frame or of the
+// global frame; false for every other location (they run from the record).
+static bool VLNearOperand(VLLocation location, uint8_t* operand) {
+    if (location.depth != 0 || location.index >= VLFrameSlotCount) return false;
+    if (location.kind == VLLocationKind_Local) {
+        *operand = uint8_t(location.index);
+        return true;
+    }
+    if (location.kind == VLLocationKind_Global) {
+        *operand = uint8_t(location.index | VLGlobalOperand);
+        return true;
+    }
+    return false;
+}
+
+// Decodes one instruction; kinds and operands without a decoded form stay VLOp_Plain.
+static VLOp VLDecode(const VLInstruction* instruction) {
+    VLOp op = {};
+    op.code = VLOp_Plain;
+    int32_t type = instruction->type;
+    bool near = false;
+    switch (type) {
+    case VLInstructionType_Invalid:     // no effect
+    case VLInstructionType_Breakpoint:  // no effect
+        op.code = VLOp_Nothing;
+        return op;
+    case VLInstructionType_LoadConstant:  // D = constant
+        near = VLNearOperand(instruction->destination, &op.d);
+        op.code = VLOp_Load;
+        op.value = int64_t(instruction->constant.value);
+        break;
+    case VLInstructionType_Negate:      // D = op operand
+    case VLInstructionType_LogicalNot:
+    case VLInstructionType_BitwiseNot:
+    case VLInstructionType_Abs:
+    case VLInstructionType_Copy:
+        near = VLNearOperand(instruction->destination, &op.d) &&
+               VLNearOperand(instruction->unary.operand, &op.a);
+        op.code = type == VLInstructionType_Copy ? VLOp_Copy : VLOp_Unary;
+        op.number = uint32_t(type);
+        break;
+    case VLInstructionType_Add:  // D = left op right
+    case VLInstructionType_Less:
+    case VLInstructionType_Subtract:
+    case VLInstructionType_Multiply:
+    case VLInstructionType_Divide:
+    case VLInstructionType_Modulo:
+    case VLInstructionType_LessEqual:
+    case VLInstructionType_Equal:
+    case VLInstructionType_Greater:
+    case VLInstructionType_GreaterEqual:
+    case VLInstructionType_NotEqual:
+    case VLInstructionType_ShiftLeft:
+    case VLInstructionType_ShiftRight:
+    case VLInstructionType_BitwiseAnd:
+    case VLInstructionType_BitwiseOr:
+    case VLInstructionType_BitwiseXor:
+    case VLInstructionType_LogicalAnd:
+    case VLInstructionType_LogicalOr:
+        near = VLNearOperand(instruction->destination, &op.d) &&
+               VLNearOperand(instruction->binary.left, &op.a) &&
+               VLNearOperand(instruction->binary.right, &op.b);
+        op.code = type == VLInstructionType_Add ? VLOp_Add : type == VLInstructionType_Less ? VLOp_Less : VLOp_Binary;
+        op.number = uint32_t(type);
+        break;
+    case VLInstructionType_SetArrayIndex:  // element number
+        near = VLNearOperand(instruction->arrayIndex.value, &op.a);
+        op.code = VLOp_SetArrayIndex;
+        break;
+    case VLInstructionType_ScalarMemberU:  // address, size, and what decides the common case
+    case VLInstructionType_ScalarMemberS:
+    case VLInstructionType_ScalarMemberF: {
+        const auto& member = instruction->scalarExport;
+        near = VLNearOperand(member.address, &op.a) && VLNearOperand(member.size, &op.b);
+        op.code = VLOp_Scalar;
+        op.d = uint8_t((member.referenced ? VLScalarOp_Referenced : 0) |
+                       (member.arrayCount.kind != VLLocationKind_None ? VLScalarOp_Array : 0));
+        op.number = member.appearIndex;
+        break;
+    }
+    case VLInstructionType_PushFrame:  // run from the record; the innermost frame changes
+        op.code = VLOp_PushFrame;
+        return op;
+    case VLInstructionType_PopFrame:  // the innermost frame changes
+        op.code = VLOp_PopFrame;
+        return op;
+    case VLInstructionType_StartStructDefinition:  // skip to after the end
+        op.code = VLOp_Skip;
+        op.number = instruction->structDefinition.endIndex;
+        return op;
+    case VLInstructionType_EndStructDefinition:  // return through slot 0
+        op.code = VLOp_Return;
+        return op;
+    case VLInstructionType_Goto: {  // fixed targets only; a computed one runs from the record
+        const auto& jump = instruction->jump;
+        if (jump.target.kind != VLLocationKind_None) return op;
+        op.number = jump.targetIndex;
+        if (jump.condition.kind == VLLocationKind_None) {
+            op.code = VLOp_Goto;
+            return op;
+        }
+        near = VLNearOperand(jump.condition, &op.a);
+        op.code = VLOp_GotoIf;
+        break;
+    }
+    case VLInstructionType_SizeOfFile:  // D = size of the data
+        near = VLNearOperand(instruction->destination, &op.d);
+        op.code = VLOp_SizeOfFile;
+        break;
+    default:  // everything else runs from its record
+        return op;
+    }
+    if (!near) op = VLOp{VLOp_Plain, 0, 0, 0, 0, 0};
+    return op;
+}
+
+// Marks the pairs that the compiler emits for every member and loop: a load
+// followed by set-array-index, a scalar member or an add; a less followed by
+// the conditional jump on its result.
+static void VLPairOps(VLOp* ops, uint32_t count) {
+    for (uint32_t i = 0; i + 1 < count; ++i) {
+        uint8_t next = ops[i + 1].code;
+        if (ops[i].code == VLOp_Load) {
+            if (next == VLOp_SetArrayIndex) ops[i].code = VLOp_LoadThenIndex;
+            else if (next == VLOp_Scalar) ops[i].code = VLOp_LoadThenScalar;
+            else if (next == VLOp_Add) ops[i].code = VLOp_LoadThenAdd;
+        } else if (ops[i].code == VLOp_Less && next == VLOp_GotoIf) {
+            ops[i].code = VLOp_LessThenGotoIf;
+        }
+    }
+}
+
+// The decoded ops of chunk `k`, or null while the chunk is not hot. Each call
+// counts one instruction run from the chunk's records.
+static const VLOp* VLChunkOps(VLRuntime* runtime, uint32_t k) {
+    VLRuntimeView* view = runtime->view;
+    if (view->ops[k]) return view->ops[k];
+    if (++view->heat[k] < VLDecodeHeat) return nullptr;
+    const VLInstructionChunk* chunk = view->chunks[k];
+    VLOp* ops = VLArenaNew<VLOp>(runtime->arena, chunk->count + 1);
+    for (uint32_t i = 0; i < chunk->count; ++i) ops[i] = VLDecode(&chunk->items[i]);
+    ops[chunk->count].code = VLOp_ChunkEnd;
+    VLPairOps(ops, chunk->count);
+    view->ops[k] = ops;
+    return ops;
+}
+
+// A scalar member in its common case, done here: placed in the data, its
+// member's count already fixed (or no array), the element below the count,
+// and no value to keep. Returns false, changing nothing, in every other case,
+// which then runs from the record.
+static inline bool VLQuickScalar(VLRuntime* runtime, int64_t address, int64_t size, const VLOp* op) {
+    if (size < 1 || address < 0 || uint64_t(size) > runtime->dataSize ||
+        uint64_t(address) > runtime->dataSize - uint64_t(size) || (op->d & VLScalarOp_Referenced))
+        return false;
+    VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, op->number);
+    uint32_t element = VLCurrentElement(runtime);
+    if (array->arrayCount == 0) {
+        if ((op->d & VLScalarOp_Array) || element != 0) return false;
+        array->arrayCount = 1;
+        return true;
+    }
+    return element < array->arrayCount;
+}
+
+// Contract: runs the decoded ops of the cursor's chunk from the cursor on
+// while `*stepsLeft` is not 0, until a step sets flags or the front end must
+// see its instruction (returns true, `result->instruction` set), or execution
+// leaves the chunk or the steps are used up (returns false). The cursor and
+// `*stepsLeft` follow every step.
+static inline bool VLRunOps(VLRuntime* runtime, const VLOp* ops, VLCursor* cursor, uint64_t* stepsLeft,
+                            VLRuntimeResult* result) {
+    VLInstructionChunk* chunk = cursor->chunk;
+    uint32_t chunkNumber = cursor->number;
+    uint32_t total = runtime->instructions->totalCount;
+    const VLOp* op = ops + (cursor->next - chunk->items);
+    int64_t* local = runtime->frames->slots;
+    int64_t* global = runtime->globalFrame->slots;
+    uint64_t left = *stepsLeft;
+    const VLOp* shown = nullptr;  // an op whose instruction the front end may have to see
+#define VL_SLOT(operand) ((operand) & VLGlobalOperand ? global : local)[(operand) & VLSlotMask]
+#define VL_INSTRUCTION(decoded) (chunk->items + ((decoded) - ops))
+    while (left > 0) {
+        switch (op->code) {
+        case VLOp_ChunkEnd:  // the chunk is done (no step): the caller goes on with the next one
+            cursor->next = cursor->end;
+            *stepsLeft = left;
+            return false;
+        case VLOp_Nothing:  // no effect
+            break;
+        case VLOp_Load:  // D = constant
+            VL_SLOT(op->d) = op->value;
+            break;
+        case VLOp_Copy:  // D = operand
+            VL_SLOT(op->d) = VL_SLOT(op->a);
+            break;
+        case VLOp_Unary:  // D = operator applied to the operand
+            VL_SLOT(op->d) = VLEvaluateUnary(int32_t(op->number), VL_SLOT(op->a));
+            break;
+        case VLOp_Add:  // D = left + right, wrapping
+            VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
+            break;
+        case VLOp_Less:  // D = left < right, signed
+            VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
+            break;
+        case VLOp_Binary: {  // D = left operator right
+            int64_t value = VLEvaluateBinary(int32_t(op->number), VL_SLOT(op->a), VL_SLOT(op->b));
+            VL_SLOT(op->d) = value;
+            break;
+        }
+        case VLOp_SetArrayIndex:  // element number for the members declared next
+            if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+            break;
+        case VLOp_SizeOfFile:  // D = size of the data
+            VL_SLOT(op->d) = int64_t(runtime->dataSize);
+            break;
+        case VLOp_LoadThenIndex:  // element counter := constant; element number := it
+            VL_SLOT(op->d) = op->value;
+            if (left < 2) break;
+            --left;
+            ++op;
+            if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+            break;
+        case VLOp_LoadThenAdd:  // constant := value; D = left + right
+            VL_SLOT(op->d) = op->value;
+            if (left < 2) break;
+            --left;
+            ++op;
+            VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
+            break;
+        case VLOp_LoadThenScalar:  // size := constant; then the scalar member
+            VL_SLOT(op->d) = op->value;
+            if (left < 2) break;
+            --left;
+            ++op;
+            [[fallthrough]];
+        case VLOp_Scalar:  // checked (and kept when referenced); shown
+            if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
+                VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), result);
+            shown = op;
+            break;
+        case VLOp_PushFrame:  // a new innermost frame; shown
+            VLExecutePushFrame(runtime, VL_INSTRUCTION(op), result);
+            local = runtime->frames->slots;
+            shown = op;
+            break;
+        case VLOp_PopFrame:  // back to the frame below; shown
+            VLPopFrame(runtime);
+            local = runtime->frames->slots;
+            shown = op;
+            break;
+        case VLOp_LessThenGotoIf:  // T = left < right; jump when T is not 0
+            VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
+            if (left < 2) break;
+            --left;
+            ++op;
+            [[fallthrough]];
+        case VLOp_GotoIf:  // conditional jump to after the target
+            if (VL_SLOT(op->a) == 0) break;
+            [[fallthrough]];
+        case VLOp_Goto:  // jump to after the target
+        case VLOp_Skip: {  // struct definition reached in sequence: after its end
+            uint32_t number = op->number + 1;
+            --left;
+            if ((number >> VLChunkShift) == chunkNumber && number < total) {
+                op = ops + (number & (VLInstructionChunkCapacity - 1));
+                continue;
+            }
+            VLContinueAfter(runtime, op->number, cursor);
+            *stepsLeft = left;
+            return false;
+        }
+        case VLOp_Return: {  // end of a struct body: after the caller's number in slot 0
+            VL_ASSERT(runtime->currentMember);
+            runtime->currentMember = runtime->currentMember->parent;
+            uint32_t number = uint32_t(local[0]) + 1;
+            --left;
+            if ((number >> VLChunkShift) == chunkNumber && number < total) {
+                op = ops + (number & (VLInstructionChunkCapacity - 1));
+                continue;
+            }
+            VLContinueAfter(runtime, uint32_t(local[0]), cursor);
+            *stepsLeft = left;
+            return false;
+        }
+        default: {  // VLOp_Plain: the instruction record runs
+            VL_ASSERT(op->code == VLOp_Plain);
+            VLInstruction* instruction = VL_INSTRUCTION(op);
+            cursor->next = instruction + 1;
+            bool isShown = VLExecute(runtime, instruction, cursor, result);
+            local = runtime->frames->slots;
+            if (isShown) shown = op;
+            if (cursor->chunk != chunk || cursor->next != instruction + 1) {  // it jumped
+                --left;
+                *stepsLeft = left;
+                return false;
+            }
+            break;
+        }
+        }
+        // Every case that did not jump ends here, having run the step(s) up to `op`.
+        --left;
+        if (result->flags || (shown && runtime->membersHidden == 0)) {
+            VLInstruction* instruction = VL_INSTRUCTION(op);
+            cursor->next = instruction + 1;
+            result->instruction = instruction;
+            *stepsLeft = left;
+            return true;
+        }
+        shown = nullptr;
+        ++op;
+    }
+#undef VL_INSTRUCTION
+#undef VL_SLOT
+    cursor->next = chunk->items + (op - ops);
+    *stepsLeft = 0;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
 // Running
 // ---------------------------------------------------------------------------
 
 // Contract: runs instructions from `position` until one step has run (`single`)
 // or, otherwise, until a step sets flags, an instruction the front end must
-// see has run while members are shown, the program ends or the budget is
+// see has run while members are shown, the program ends or `*stepsLeft` is
 // used up. Every step advances past its instruction (a jump to after its
-// target), also a step that sets flags. Returns the last step's result.
+// target), also a step that sets flags. Returns the last step's result. Hot
+// chunks run decoded (not for single steps, which the trace takes one by one).
 template <bool single>
-static VLRuntimeResult VLRunSteps(VLRuntime* runtime, uint64_t budget, uint64_t* stepsRun) {
+static VLRuntimeResult VLRunSteps(VLRuntime* runtime, uint64_t* stepsLeft) {
     VLRuntimeResult result = {};
     VLCursor cursor = VLCursorAt(runtime->position);
-    uint64_t steps = 0;
-    while (steps < budget && VLCursorReady(&cursor)) {
+    while (*stepsLeft > 0 && VLCursorReady(&cursor)) {
+        if (!single) {
+            if (const VLOp* ops = VLChunkOps(runtime, cursor.number)) {
+                if (VLRunOps(runtime, ops, &cursor, stepsLeft, &result)) break;
+                continue;
+            }
+        }
         VLInstruction* instruction = cursor.next++;
-        ++steps;
-        bool shown = false;  // the front end must see this instruction
-        switch (instruction->type) {
-        case VLInstructionType_Invalid:  // no effect
-            break;
-        case VLInstructionType_LoadConstant:  // D = the constant
-            *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
-            break;
-        case VLInstructionType_Copy:  // D = operand
-            *VLSlot(runtime, instruction->destination) = VLValue(runtime, instruction->unary.operand);
-            break;
-        case VLInstructionType_Negate:      // D = -operand
-        case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
-        case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
-        case VLInstructionType_Abs:         // D = |operand|
-            *VLSlot(runtime, instruction->destination) =
-                VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
-            break;
-        case VLInstructionType_Add: {  // D = left + right, wrapping (the cursor advance of every member)
-            uint64_t left = uint64_t(VLValue(runtime, instruction->binary.left));
-            uint64_t right = uint64_t(VLValue(runtime, instruction->binary.right));
-            *VLSlot(runtime, instruction->destination) = int64_t(left + right);
-            break;
-        }
-        case VLInstructionType_Less: {  // D = left < right, signed (the test of every element loop)
-            int64_t left = VLValue(runtime, instruction->binary.left);
-            int64_t right = VLValue(runtime, instruction->binary.right);
-            *VLSlot(runtime, instruction->destination) = left < right;
-            break;
-        }
-        case VLInstructionType_Subtract:      // D = left - right, wrapping
-        case VLInstructionType_Multiply:      // D = left * right, wrapping
-        case VLInstructionType_Divide:        // D = left / right, truncated
-        case VLInstructionType_Modulo:        // D = left % right
-        case VLInstructionType_LessEqual:     // D = left <= right, signed
-        case VLInstructionType_Equal:         // D = left == right
-        case VLInstructionType_Greater:       // D = left > right, signed
-        case VLInstructionType_GreaterEqual:  // D = left >= right, signed
-        case VLInstructionType_NotEqual:      // D = left != right
-        case VLInstructionType_ShiftLeft:     // D = left << (right & 63)
-        case VLInstructionType_ShiftRight:    // D = left >> (right & 63), sign-propagating
-        case VLInstructionType_BitwiseAnd:    // D = left & right
-        case VLInstructionType_BitwiseOr:     // D = left | right
-        case VLInstructionType_BitwiseXor:    // D = left ^ right
-        case VLInstructionType_LogicalAnd:    // D = 1 when both are non-zero
-        case VLInstructionType_LogicalOr: {   // D = 1 when either is non-zero
-            int64_t left = VLValue(runtime, instruction->binary.left);
-            int64_t right = VLValue(runtime, instruction->binary.right);
-            *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
-            break;
-        }
-        case VLInstructionType_PushFrame:  // instance record, then a new frame
-            VLExecutePushFrame(runtime, instruction, &result);
-            shown = true;
-            break;
-        case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
-            VLPopFrame(runtime);
-            shown = true;
-            break;
-        case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
-            VLContinueAfter(runtime, instruction->structDefinition.endIndex, &cursor);
-            break;
-        case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
-            VL_ASSERT(runtime->currentMember);
-            runtime->currentMember = runtime->currentMember->parent;
-            VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]), &cursor);
-            break;
-        case VLInstructionType_SetArrayIndex:  // element number for the members declared next
-            if (runtime->stackCount >= 2)
-                runtime->arrayIndices[runtime->stackCount - 2] =
-                    uint32_t(VLValue(runtime, instruction->arrayIndex.value));
-            break;
-        case VLInstructionType_ScalarMemberU:  // check (and, when referenced, keep) an unsigned scalar
-        case VLInstructionType_ScalarMemberS:  // the same, sign-extended
-        case VLInstructionType_ScalarMemberF:  // the same, the bits of a float unconverted
-            VLExecuteScalarMember(runtime, instruction, &result);
-            shown = true;
-            break;
-        case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
-            VLExecuteValueOfMember(runtime, instruction, &result);
-            break;
-        case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
-            const auto& jump = instruction->jump;
-            if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) break;
-            uint32_t target = jump.target.kind != VLLocationKind_None
-                                  ? uint32_t(VLValue(runtime, jump.target))
-                                  : jump.targetIndex;
-            VLContinueAfter(runtime, target, &cursor);
-            break;
-        }
-        case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
-            *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
-            break;
-        case VLInstructionType_HideMembers:  // members and print output hidden until shown again
-            ++runtime->membersHidden;
-            break;
-        case VLInstructionType_ShowMembers:  // end of one hidden region
-            VL_ASSERT(runtime->membersHidden > 0);
-            --runtime->membersHidden;
-            break;
-        case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
-            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-                *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
-            break;
-        case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
-            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-                *VLSlot(runtime, instruction->destination) = type->memberCount;
-            break;
-        case VLInstructionType_FetchTypeIndex:  // D = index of the type
-            if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, &result))
-                *VLSlot(runtime, instruction->destination) = type->index;
-            break;
-        case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
-            int64_t key = VLValue(runtime, instruction->typeLookup.key);
-            *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
-            break;
-        }
-        case VLInstructionType_Assert:  // report when the condition is 0
-            if (VLValue(runtime, instruction->assertion.condition) == 0)
-                result.flags |= VLRuntimeResultFlag_AssertionFailed;
-            break;
-        case VLInstructionType_Print:  // nothing to run: the front end prints the message
-            shown = true;
-            break;
-        case VLInstructionType_Breakpoint:  // no effect
-            break;
-        default:  // no such kind: the compiler emits only the kinds above
-            VL_ASSERT(!"instruction kind out of range");
-            break;
-        }
+        --*stepsLeft;
+        bool shown = VLExecute(runtime, instruction, &cursor, &result);
         if (single || result.flags || (shown && runtime->membersHidden == 0)) {
             result.instruction = instruction;
             break;
         }
     }
     runtime->position = VLPositionOf(cursor);
-    *stepsRun = steps;
     return result;
 }
 
 VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
-    uint64_t steps;
-    return VLRunSteps<true>(runtime, 1, &steps);
+    uint64_t steps = 1;
+    return VLRunSteps<true>(runtime, &steps);
 }
 
 VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
-    uint64_t steps;
-    VLRuntimeResult result = VLRunSteps<false>(runtime, *stepsLeft, &steps);
-    *stepsLeft -= steps;
-    return result;
+    return VLRunSteps<false>(runtime, stepsLeft);
 }

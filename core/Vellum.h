@@ -553,6 +553,8 @@ struct VLRuntimeResult {
     uint32_t pathStep;      // IndexOutOfRange: the failing step (from 0)
 };
 
+struct VLRuntimeView;
+
 struct VLRuntime {
     uint32_t stackCount;
     VLRuntimeFrame* frames;
@@ -570,10 +572,10 @@ struct VLRuntime {
     int64_t scratch;   // the cell that kind-None locations denote
     VLArena* arena;    // frames and member records of this run
     VLRuntimeFrame* globalFrame;  // the outermost frame (never popped), for Global depth 0
-    // Instruction n is chunks[n / VLInstructionChunkCapacity]->items[n % VLInstructionChunkCapacity]:
-    // every chunk but the last is full, so jumps need no walk.
-    VLInstructionChunk** chunks;
-    uint32_t chunkCount;
+    // The runtime's own view of the instruction list (core/Runtime.cpp): the
+    // chunks by number, so that jumps need no walk, and the chunks that run
+    // often decoded into a compact form.
+    VLRuntimeView* view;
     // Instance records that no member path can reach (the root, sizeof
     // instances, struct members no path names), one reusable record per
     // frame level, with the member arrays allocated for each.
