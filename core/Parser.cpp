@@ -71,8 +71,7 @@ void VLRecordError(VLContext* ctx, VLToken* token, const char* message) {
 // Takes the arguments of a format as data. The formats are the compiler's own
 // texts; the conversions they use are %s, %.*s, %u, %d, %c and %%.
 static void VLCaptureArguments(VLMessageParts* parts, const char* format, va_list arguments) {
-    for (const char* c = format; *c; ++c) {
-        if (*c != '%') continue;
+    for (const char* c = strchr(format, '%'); c; c = strchr(c + 1, '%')) {
         ++c;
         if (*c == '%') continue;
         VL_ASSERT(parts->count < VLMaxMessageArguments);
@@ -261,7 +260,7 @@ bool VLIsPunctuation(const VLToken* token, uint32_t code) {
 // Compares byte by byte, stopping at the first difference: most comparisons
 // (a keyword against an unrelated word) end on the first character.
 bool VLTokenIs(const VLToken* token, const char* word) {
-    if (!token) return false;
+    if (!token || token->start.cursor[0] != word[0]) return false;
     VLString text = VLTokenText(token);
     for (uint32_t i = 0; i < text.length; ++i) {
         if (word[i] == '\0' || word[i] != text.chars[i]) return false;

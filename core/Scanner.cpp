@@ -140,21 +140,20 @@ static void VLSkipLineComment(VLScanner* scanner) {
     }
 }
 
+// Blanks, then a comment if one starts there, until neither is left.
 void VLSkipBlanks(VLScanner* scanner) {
     for (;;) {
-        uint32_t before = scanner->position.offset;
         while (VLIsBlank(scanner->current)) {
             uint32_t spaces = 0;
             while (scanner->position.cursor[spaces] == ' ') ++spaces;
             if (spaces > 0) VLStepWithinLine(scanner, spaces);
             else VLAdvance(scanner);
         }
-        if (scanner->current == '/') {
-            char next = VLPeekNext(scanner);
-            if (next == '*') VLSkipBlockComment(scanner);
-            else if (next == '/') VLSkipLineComment(scanner);
-        }
-        if (scanner->position.offset == before || VLHasReachedEnd(scanner)) return;
+        if (scanner->current != '/') return;
+        char next = VLPeekNext(scanner);
+        if (next == '*') VLSkipBlockComment(scanner);
+        else if (next == '/') VLSkipLineComment(scanner);
+        else return;
     }
 }
 

@@ -273,10 +273,11 @@ struct VLInstruction {
             uint32_t appearIndex;
             VLLocation address;
             VLLocation size;
+            // Here rather than last: it fills the padding before the pointer below.
+            uint32_t referenced;     // 1: a member path names this member (its values are kept)
             VLEnum* enumeration;
             uint32_t flags;          // VLMemberFlags
             VLLocation arrayCount;   // None: not an array
-            uint32_t referenced;     // 1: a member path names this member (its values are kept)
         } scalarExport;
         struct {
             uint32_t pathCount;
