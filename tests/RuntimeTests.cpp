@@ -1244,4 +1244,326 @@ TEST_F(RuntimeTest, AssertReportsOnlyAZeroCondition) {
     EXPECT_TRUE(VLRuntimeHasEnded(&rt));  // a step that sets flags still advances
 }
 
+// ---------------------------------------------------------------------------
+// Compiled layouts: the run loop against single steps, the lean member tree
+// ---------------------------------------------------------------------------
+
+// A layout compiled from its text; `ok` when it compiled without error.
+struct Compiled {
+    std::string text;
+    VLArena arena{};
+    VLProgram program{};
+    bool ok = false;
+    explicit Compiled(std::string source) : text(std::move(source)) {
+        VLScanResult scan = VLTokenize(text.c_str(), &arena);
+        if (scan.invalidTokens) return;
+        program = VLCompile(scan.tokens, &arena);
+        ok = !VLErrorIsValid(&program.error);
+    }
+    ~Compiled() { VLArenaRelease(&arena); }
+    Compiled(const Compiled&) = delete;
+    Compiled& operator=(const Compiled&) = delete;
+};
+
+// What the front end sees of one step it is handed: the result and the
+// state it reads (the innermost and the global frame, the element numbers).
+struct Seen {
+    uint32_t index, flags, elementCount, pathStep, stackCount;
+    int64_t address, size, count, element;
+    int32_t hidden;
+    std::vector<int64_t> state;
+    bool operator==(const Seen&) const = default;
+};
+
+Seen SeenOf(const VLRuntime& rt, const VLRuntimeResult& r) {
+    Seen seen{r.instruction->index, r.flags, r.elementCount, r.pathStep, rt.stackCount,
+              r.address, r.size, r.count, r.element, rt.membersHidden, {}};
+    seen.state.assign(rt.frames->slots, rt.frames->slots + VLFrameSlotCount);
+    seen.state.insert(seen.state.end(), rt.globalFrame->slots, rt.globalFrame->slots + VLFrameSlotCount);
+    seen.state.insert(seen.state.end(), rt.arrayIndices, rt.arrayIndices + VLMaxNesting);
+    return seen;
+}
+
+bool IsShownKind(int32_t type) {
+    return type == VLInstructionType_PushFrame || type == VLInstructionType_PopFrame ||
+           type == VLInstructionType_Print ||
+           (type >= VLInstructionType_ScalarMemberU && type <= VLInstructionType_ScalarMemberF);
+}
+
+struct Trace {
+    std::vector<Seen> seen;
+    uint64_t steps = 0;
+    VLInstructionPosition end{};
+};
+
+// At most `limit` single steps; keeps what the front end would be handed.
+Trace BySingleSteps(const VLProgram* program, const std::vector<uint8_t>& data, uint64_t limit) {
+    VLArena arena{};
+    VLRuntime rt;
+    VLRuntimeInit(&rt, program, data.data(), data.size(), &arena);
+    Trace trace;
+    while (trace.steps < limit) {
+        VLRuntimeResult r = VLRuntimeStep(&rt);
+        if (!r.instruction) break;
+        ++trace.steps;
+        if (r.flags || (IsShownKind(r.instruction->type) && rt.membersHidden == 0)) trace.seen.push_back(SeenOf(rt, r));
+        if (r.flags) break;
+    }
+    trace.end = rt.position;
+    VLArenaRelease(&arena);
+    return trace;
+}
+
+// The same through VLRuntimeRun, `limit` steps in all, handed out `slice`
+// steps at a time.
+Trace ByRuns(const VLProgram* program, const std::vector<uint8_t>& data, uint64_t limit, uint64_t slice) {
+    VLArena arena{};
+    VLRuntime rt;
+    VLRuntimeInit(&rt, program, data.data(), data.size(), &arena);
+    Trace trace;
+    while (trace.steps < limit) {
+        uint64_t budget = std::min(slice, limit - trace.steps);
+        uint64_t left = budget;
+        VLRuntimeResult r = VLRuntimeRun(&rt, &left);
+        trace.steps += budget - left;
+        if (!r.instruction) {
+            if (left == 0) continue;  // the slice is used up
+            break;                    // the program has ended
+        }
+        EXPECT_TRUE(r.flags || (IsShownKind(r.instruction->type) && rt.membersHidden == 0))
+            << "run stopped at instruction " << r.instruction->index;
+        trace.seen.push_back(SeenOf(rt, r));
+        if (r.flags) break;
+    }
+    trace.end = rt.position;
+    VLArenaRelease(&arena);
+    return trace;
+}
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = uint8_t(seed >> 16);
+    }
+    return bytes;
+}
+
+// Layouts whose loops run long enough for their chunks to be decoded, over
+// every kind of instruction the decoded form handles and some it leaves to
+// the records; with the failures that end a run late.
+const char* const kRunLoopLayouts[] = {
+    // Records: the member pattern, the element loop, the call sequence.
+    "struct Record { u(4) id; u(2) kind; s(2) delta; f(4) value; };\n"
+    "struct File { Record records[size_of_file / 12]; };\n"
+    "layout File;\n",
+    // Operators, locals, while / for / do, if / else, print.
+    "struct Calc {\n"
+    "    var acc = 1;\n"
+    "    for (var i = 0; i < 300; i += 1) {\n"
+    "        acc = (acc * 3 + i) % 1000003;\n"
+    "        if (acc & 1) { acc = acc ^ (i << 2); } else { acc = -acc + abs(i - 150); }\n"
+    "        acc = acc + (i <= 5) + (i == 7) + (i > 290) + (i >= 299) + (i != 3) + !i;\n"
+    "        acc = acc + (i >> 1) + (i | 5) + (i && acc) + (i || 0) - i / 7 - acc / (i - 5) + acc % (i - 9);\n"
+    "        var k = 0;\n"
+    "        while (k < 2) { k += 1; }\n"
+    "        do { k -= 1; } while (k > 0);\n"
+    "    }\n"
+    "    print(\"acc\", acc);\n"
+    "    u(1) first;\n"
+    "};\n"
+    "layout Calc;\n",
+    // Paths into referenced members, hidden members, placements, arguments.
+    "struct P(var base) { u(1) x; hidden u(1) y; var z = x + base; };\n"
+    "struct F {\n"
+    "    u(1) junk[50];\n"
+    "    P(3) pts[100];\n"
+    "    for (var i = 0; i < 100; i += 1) { print(\"x\", pts[i].x + pts[99 - i].y); }\n"
+    "    @(external 7) u(2, big) back[4];\n"
+    "    @(20) s(1) again[size_of_file - 20];\n"
+    "};\n"
+    "layout F;\n",
+    // Categories, sizeof, a referenced member inside reused instances.
+    "struct Head { u(1) id; u(1) kind; };\n"
+    "struct (Body, 0) A { u(1) x; u(2) y; };\n"
+    "struct (Body, 1) B { u(1) p; u(1) q; u(1) r; };\n"
+    "struct Rec { Head head; Body[head.kind % 2] body; print(\"k\", head.kind + sizeof(Head)); };\n"
+    "struct F { Rec recs[size_of_file / 5]; };\n"
+    "layout F;\n",
+    // An array that runs past the end of the data: the report comes late.
+    "struct E { u(2) a; u(1) b; };\n"
+    "struct F { E items[size_of_file]; };\n"
+    "layout F;\n",
+    // An assertion that fails after many rounds.
+    "struct F { var n = 0; while (n < 1000) { u(1) b; assert(b != 0x11 || n < 200); n += 1; } };\n"
+    "layout F;\n",
+};
+
+TEST(RunLoop, MatchesSingleStepsOnCompiledLayouts) {
+    std::vector<uint8_t> data = Pattern(1500, 7);
+    data[900] = 0x11;
+    for (const char* layout : kRunLoopLayouts) {
+        Compiled compiled(layout);
+        ASSERT_TRUE(compiled.ok) << layout;
+        Trace single = BySingleSteps(&compiled.program, data, UINT64_MAX);
+        Trace run = ByRuns(&compiled.program, data, UINT64_MAX, UINT64_MAX);
+        EXPECT_GT(single.steps, 2000u) << "too short to be decoded:\n" << layout;
+        EXPECT_EQ(run.steps, single.steps) << layout;
+        EXPECT_EQ(run.end.chunk, single.end.chunk) << layout;
+        EXPECT_EQ(run.end.place, single.end.place) << layout;
+        ASSERT_EQ(run.seen.size(), single.seen.size()) << layout;
+        for (size_t i = 0; i < run.seen.size(); ++i)
+            ASSERT_TRUE(run.seen[i] == single.seen[i]) << "step result " << i << " differs:\n" << layout;
+    }
+}
+
+// A step budget cuts the run exactly where single steps stop, also inside
+// the pairs the decoded form runs in one go.
+TEST(RunLoop, StepBudgetsStopAtTheSameStep) {
+    std::vector<uint8_t> data = Pattern(1500, 11);
+    for (const char* layout : {kRunLoopLayouts[0], kRunLoopLayouts[2], kRunLoopLayouts[3]}) {
+        Compiled compiled(layout);
+        ASSERT_TRUE(compiled.ok) << layout;
+        for (uint64_t limit : {1ull, 2ull, 37ull, 5001ull, 5002ull, 12345ull}) {
+            for (uint64_t slice : {1ull, 2ull, 3ull, 7ull, 1000ull}) {
+                Trace single = BySingleSteps(&compiled.program, data, limit);
+                Trace run = ByRuns(&compiled.program, data, limit, slice);
+                std::string what = "limit " + std::to_string(limit) + " slice " + std::to_string(slice);
+                EXPECT_EQ(run.steps, single.steps) << what;
+                EXPECT_EQ(run.end.chunk, single.end.chunk) << what;
+                EXPECT_EQ(run.end.place, single.end.place) << what;
+                EXPECT_TRUE(run.seen == single.seen) << what;
+            }
+        }
+    }
+}
+
+// Print values of a whole run, in order.
+std::vector<int64_t> PrintedValues(const VLProgram* program, const std::vector<uint8_t>& data,
+                                   VLArena* arena, uint32_t* flags) {
+    VLRuntime rt;
+    VLRuntimeInit(&rt, program, data.data(), data.size(), arena);
+    std::vector<int64_t> values;
+    uint64_t left = UINT64_MAX;
+    *flags = 0;
+    for (;;) {
+        VLRuntimeResult r = VLRuntimeRun(&rt, &left);
+        if (!r.instruction) break;
+        *flags = r.flags;
+        if (r.flags) break;
+        if (r.instruction->type == VLInstructionType_Print)
+            values.push_back(*VLResolveLocation(&rt, r.instruction->print.value));
+    }
+    return values;
+}
+
+TEST(MemberTree, MembersNoPathNamesKeepNoRecordsPerElement) {
+    struct Case {
+        const char* layout;
+        bool grows;  // a path names the array: its element records are kept
+    } cases[] = {
+        {"struct P { u(1) x; u(1) y; };\n"
+         "struct F { P pts[size_of_file / 2 - 1]; u(1) tail[2]; };\n"
+         "layout F;\n",
+         false},
+        {"struct F { u(1) b[size_of_file]; };\n"
+         "layout F;\n",
+         false},
+        {"struct P { u(1) x; u(1) y; };\n"
+         "struct F { P pts[size_of_file / 2 - 1]; u(1) last; print(\"v\", pts[0].x); };\n"
+         "layout F;\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        Compiled compiled(c.layout);
+        ASSERT_TRUE(compiled.ok) << c.layout;
+        uint64_t bytes[2];
+        size_t sizes[2] = {2000, 200000};
+        for (int i = 0; i < 2; ++i) {
+            VLArena arena{};
+            uint32_t flags;
+            PrintedValues(&compiled.program, Pattern(sizes[i], 3), &arena, &flags);
+            EXPECT_EQ(flags, 0u) << c.layout;
+            bytes[i] = arena.totalBytes;
+            VLArenaRelease(&arena);
+        }
+        if (c.grows) EXPECT_GT(bytes[1], bytes[0] + 100000) << c.layout;
+        else EXPECT_EQ(bytes[1], bytes[0]) << c.layout;
+    }
+}
+
+TEST(MemberTree, PathsReadTheirElementsAmongMembersNoPathNames) {
+    std::vector<uint8_t> data = Pattern(2000, 5);
+    struct Case {
+        const char* layout;
+        std::vector<int64_t> expected;
+    } cases[] = {
+        // pts[1].x after 100 unread bytes and many unnamed siblings.
+        {"struct P { u(1) x; u(1) y; };\n"
+         "struct F { u(1) junk[100]; P other[300]; P pts[50]; P more[200];\n"
+         "    print(\"a\", pts[1].x); print(\"b\", pts[49].y); };\n"
+         "layout F;\n",
+         {data[100 + 600 + 2], data[100 + 600 + 99]}},
+        // A member read by a path inside instances that no path reaches.
+        {"struct Head { u(1) id; u(1) kind; };\n"
+         "struct Rec { Head head; u(1) body; print(\"k\", head.kind); };\n"
+         "struct F { Rec recs[4]; };\n"
+         "layout F;\n",
+         {data[1], data[4], data[7], data[10]}},
+        // A struct element read again after its instance was filled anew.
+        {"struct In { u(1) v; };\n"
+         "struct Mid { In ins[3]; print(\"m\", ins[2].v); };\n"
+         "struct F { Mid mids[3]; };\n"
+         "layout F;\n",
+         {data[2], data[5], data[8]}},
+    };
+    for (const Case& c : cases) {
+        Compiled compiled(c.layout);
+        ASSERT_TRUE(compiled.ok) << c.layout;
+        VLArena arena{};
+        uint32_t flags;
+        EXPECT_EQ(PrintedValues(&compiled.program, data, &arena, &flags), c.expected) << c.layout;
+        EXPECT_EQ(flags, 0u) << c.layout;
+        VLArenaRelease(&arena);
+    }
+}
+
+// Members no path names still fix their element count on first reach and
+// report exactly as kept members do.
+TEST(MemberTree, ReportsOfMembersNoPathNames) {
+    std::vector<uint8_t> data = Pattern(100, 9);
+    struct Case {
+        const char* layout;
+        uint32_t flags;
+        int64_t count;    // InvalidArrayCount
+        int64_t element;  // ElementOutOfRange
+        uint32_t elementCount;
+    } cases[] = {
+        {"struct F { var n = 0; u(1) a[n]; };\nlayout F;\n", VLRuntimeResultFlag_InvalidArrayCount, 0, 0, 0},
+        {"struct E { u(1) v; };\nstruct F { E e[0 - 2]; };\nlayout F;\n",
+         VLRuntimeResultFlag_InvalidArrayCount, -2, 0, 0},
+        {"struct F { u(1) a[@ + 2]; };\nlayout F;\n", VLRuntimeResultFlag_ElementOutOfRange, 0, 2, 2},
+        {"struct E { u(1) v; };\nstruct F { E e[@ + 3]; };\nlayout F;\n",
+         VLRuntimeResultFlag_ElementOutOfRange, 0, 3, 3},
+    };
+    for (const Case& c : cases) {
+        Compiled compiled(c.layout);
+        ASSERT_TRUE(compiled.ok) << c.layout;
+        for (bool single : {true, false}) {
+            Trace trace = single ? BySingleSteps(&compiled.program, data, UINT64_MAX)
+                                 : ByRuns(&compiled.program, data, UINT64_MAX, UINT64_MAX);
+            ASSERT_FALSE(trace.seen.empty()) << c.layout;
+            const Seen& last = trace.seen.back();
+            EXPECT_EQ(last.flags, c.flags) << c.layout;
+            if (c.flags == VLRuntimeResultFlag_InvalidArrayCount) {
+                EXPECT_EQ(last.count, c.count) << c.layout;
+            }
+            if (c.flags == VLRuntimeResultFlag_ElementOutOfRange) {
+                EXPECT_EQ(last.element, c.element) << c.layout;
+                EXPECT_EQ(last.elementCount, c.elementCount) << c.layout;
+            }
+        }
+    }
+}
+
 }  // namespace
