@@ -135,6 +135,18 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLWriteString(err, subject.name);
         VLWritef(err, "' is beyond its array count %u.\n", result->elementCount);
     }
+    if (flags & VLRuntimeResultFlag_MemoryLimit) {
+        VLString name = VLCountSubjectOf(instruction).name;
+        VLWritef(err, "Member records of one run are limited to %llu MiB; the run stops ",
+                 static_cast<unsigned long long>(VLRuntimeMemoryLimit >> 20));
+        if (name.length) {
+            VLWriteText(err, "at member '");
+            VLWriteString(err, name);
+            VLWriteText(err, "'.\n");
+        } else {
+            VLWriteText(err, "here.\n");
+        }
+    }
 }
 
 // One pass over the data with a fresh runtime. The measuring pass (`printing`

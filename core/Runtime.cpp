@@ -181,6 +181,7 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
     runtime->data = data;
     runtime->dataSize = dataSize;
     runtime->instancePool = VLArenaNew<VLRuntimeMember>(arena, VLMaxNesting);
+    runtime->memoryLimit = VLRuntimeMemoryLimit;
     VLBuildView(runtime, &program->instructions);
 }
 
@@ -330,6 +331,14 @@ static uint64_t VLFirstCapacity(VLRuntime* runtime) {
     return remaining < VLMaxFirstCapacity ? remaining : uint64_t(VLMaxFirstCapacity);
 }
 
+// True when `bytes` more of member records keep the run's arena within its
+// memory limit; otherwise reports MemoryLimit and nothing is allocated.
+static bool VLRecordsFit(VLRuntime* runtime, uint64_t bytes, VLRuntimeResult* result) {
+    if (runtime->arena->totalBytes + bytes <= runtime->memoryLimit) return true;
+    result->flags |= VLRuntimeResultFlag_MemoryLimit;
+    return false;
+}
+
 // Makes room for element `element` (below arrayCount). Records come from the
 // arena, first as many as VLFirstCapacity allows, then doubling, never more
 // than the count, so memory follows the elements actually reached rather than
@@ -337,21 +346,28 @@ static uint64_t VLFirstCapacity(VLRuntime* runtime) {
 // chain points to (currentMember and its parents) belongs to an array of an
 // enclosing instance, and such arrays only grow while their own instance is
 // the current one.
-static void VLGrowElements(VLRuntime* runtime, VLRuntimeMemberArray* array, uint32_t element) {
+static bool VLGrowElements(VLRuntime* runtime, VLRuntimeMemberArray* array, uint32_t element,
+                           VLRuntimeResult* result) {
     uint64_t capacity = array->capacity ? uint64_t(array->capacity) * 2 : VLFirstCapacity(runtime);
     if (capacity <= element) capacity = uint64_t(element) + 1;
     if (capacity > array->arrayCount) capacity = array->arrayCount;
+    // Close to the limit, only the records needed now.
+    if (runtime->arena->totalBytes + capacity * sizeof(VLRuntimeMember) > runtime->memoryLimit)
+        capacity = uint64_t(element) + 1;
+    if (!VLRecordsFit(runtime, capacity * sizeof(VLRuntimeMember), result)) return false;
     VLRuntimeMember* elements = VLArenaNew<VLRuntimeMember>(runtime->arena, size_t(capacity));
     if (array->capacity) memcpy(elements, array->elements, sizeof(VLRuntimeMember) * array->capacity);
     array->elements = elements;
     array->capacity = uint32_t(capacity);
+    return true;
 }
 
-// The record of an existing element (below arrayCount), created if needed.
+// The record of an existing element (below arrayCount), created if needed;
+// null with MemoryLimit when the run has no room for it.
 static VLRuntimeMember* VLElementRecord(VLRuntime* runtime, VLRuntimeMemberArray* array,
-                                        uint32_t element) {
+                                        uint32_t element, VLRuntimeResult* result) {
     VL_ASSERT(element < array->arrayCount);
-    if (element >= array->capacity) VLGrowElements(runtime, array, element);
+    if (element >= array->capacity && !VLGrowElements(runtime, array, element, result)) return nullptr;
     return &array->elements[element];
 }
 
@@ -383,20 +399,23 @@ static void VLEmptyMemberArrays(VLRuntimeMemberArray* arrays, uint32_t count) {
 // Makes `record` a fresh struct instance with `memberCount` unread members. A
 // record filled again with the same member count keeps its member arrays and
 // element storage, emptied, so a member read over and over in a loop costs no
-// new memory.
-static void VLFillInstance(VLRuntime* runtime, VLRuntimeMember* record, uint32_t memberCount,
-                           VLRuntimeMember* parent) {
+// new memory. False with MemoryLimit (the record left as it was) when new
+// member arrays do not fit in the run's memory.
+static bool VLFillInstance(VLRuntime* runtime, VLRuntimeMember* record, uint32_t memberCount,
+                           VLRuntimeMember* parent, VLRuntimeResult* result) {
     bool reuse = (record->flags & VLRuntimeMemberFlag_IsNested) &&
                  record->nestedType.memberCount == memberCount;
     if (reuse) {
         VLEmptyMemberArrays(record->nestedType.members, memberCount);
     } else {
+        if (!VLRecordsFit(runtime, uint64_t(memberCount) * sizeof(VLRuntimeMemberArray), result)) return false;
         record->nestedType.members =
             memberCount ? VLArenaNew<VLRuntimeMemberArray>(runtime->arena, memberCount) : nullptr;
         record->nestedType.memberCount = memberCount;
     }
     record->flags = VLFilledInstance;
     record->parent = parent;
+    return true;
 }
 
 // The record of an instance that no path can reach: the pool's record for the
@@ -450,10 +469,12 @@ static void VLExecutePushFrame(VLRuntime* runtime, const VLInstruction* instruct
             if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, push.arrayCount, result);
             uint32_t element = VLCurrentElement(runtime);
             if (!VLElementExists(array, element, result)) return;
-            if (push.referenced) record = VLElementRecord(runtime, array, element);
+            if (push.referenced) {
+                record = VLElementRecord(runtime, array, element, result);
+                if (!record || !VLFillInstance(runtime, record, uint32_t(memberCount), parent, result)) return;
+            }
         }
-        if (record) VLFillInstance(runtime, record, uint32_t(memberCount), parent);
-        else record = VLPooledInstance(runtime, uint32_t(memberCount), parent);
+        if (!record) record = VLPooledInstance(runtime, uint32_t(memberCount), parent);
         runtime->currentMember = record;
     }
     VLPushFrame(runtime);
@@ -496,7 +517,8 @@ static void VLExecuteScalarMember(VLRuntime* runtime, const VLInstruction* instr
     if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, member.arrayCount, result);
     uint32_t element = VLCurrentElement(runtime);
     if (!VLElementExists(array, element, result) || !member.referenced) return;
-    VLRuntimeMember* record = VLElementRecord(runtime, array, element);
+    VLRuntimeMember* record = VLElementRecord(runtime, array, element, result);
+    if (!record) return;
     record->flags = VLRuntimeMemberFlag_IsSet;
     record->value = VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
                                  (member.flags & VLMemberFlag_BigEndian) != 0,

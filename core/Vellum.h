@@ -541,6 +541,7 @@ enum VLRuntimeResultFlag : uint32_t {
     VLRuntimeResultFlag_UnknownType = 0x20,       // no type registered under (category, key)
     VLRuntimeResultFlag_NestingTooDeep = 0x40,    // more struct levels than arrayIndices holds
     VLRuntimeResultFlag_ElementOutOfRange = 0x80, // element number not below the array's count
+    VLRuntimeResultFlag_MemoryLimit = 0x100,      // member records would exceed the run's memoryLimit
 };
 
 struct VLRuntimeResult {
@@ -582,7 +583,15 @@ struct VLRuntime {
     // frame level, with the member arrays allocated for each.
     VLRuntimeMember* instancePool;
     uint32_t instancePoolCapacity[VLMaxNesting];
+    // Bytes the run's arena may hold before member records are refused
+    // (VLRuntimeInit sets VLRuntimeMemoryLimit; tests may lower it).
+    uint64_t memoryLimit;
 };
+
+// Memory one run may use for its member tree: elements kept for member paths
+// that read no data (or read the same bytes over and over) would otherwise grow
+// without end.
+enum : uint64_t { VLRuntimeMemoryLimit = uint64_t(1) << 30 };
 
 // A fresh runtime over a compiled program and the data; records come from the arena.
 void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* data,

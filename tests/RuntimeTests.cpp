@@ -940,6 +940,40 @@ TEST_F(RuntimeTest, HugeArrayOverTinyFileAllocatesOnlyWhatIsReached) {
     EXPECT_LE(runArena.totalBytes, uint64_t(2) << 20);
 }
 
+TEST_F(RuntimeTest, RecordsThatReadNoDataStopAtTheMemoryLimit) {
+    // u(1) b[2^31] kept for a path, every element read at address 0, and the
+    // same as an array of struct instances whose body reads address 0: the
+    // elements never run out of data, so the run's memory limit ends them.
+    for (bool structs : {false, true}) {
+        Reset();
+        uint32_t inner = BeginStruct(&a);
+        Load(&a, Cursor(), 0);
+        EmitElementLoop(&a, 2, None(), 0, [&] { EmitByteMember(&a, VLInstructionType_ScalarMemberU, 0, 3, 1); });
+        EndStruct(&a, inner);
+        uint32_t start = BeginStruct(&a);
+        Load(&a, L(20), int64_t(1) << 31);
+        EmitElementLoop(&a, 2, L(20), 6, [&] {
+            if (structs) {
+                EmitCall(&a, {inner, 1, 0, 0, L(20), 0}, 10);
+            } else {
+                Load(&a, Cursor(), 0);
+                EmitByteMember(&a, VLInstructionType_ScalarMemberU, 0, 3, 1, 0, L(20));
+            }
+        });
+        EndStruct(&a, start);
+        EmitCall(&a, {start, 1, 0, 0, None(), 0}, 2);
+        Start({9});
+        rt.memoryLimit = runArena.totalBytes + (uint64_t(4) << 20);
+        VLRuntimeResult result = Run();
+        EXPECT_EQ(result.flags, uint32_t(VLRuntimeResultFlag_MemoryLimit)) << structs;
+        ASSERT_NE(result.instruction, nullptr);
+        EXPECT_EQ(result.instruction->type,
+                  structs ? VLInstructionType_PushFrame : VLInstructionType_ScalarMemberU);
+        EXPECT_LE(runArena.totalBytes, rt.memoryLimit) << structs;
+        EXPECT_GT(rt.currentMember->nestedType.members[0].capacity, 5000u) << structs;
+    }
+}
+
 TEST_F(RuntimeTest, FirstRecordsFollowTheDataLeft) {
     // u(1) b[count] placed at `cursor`, only element 0 read: the records made
     // for the array cover the data left, within 8 and 2^24 and the count.
