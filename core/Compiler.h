@@ -70,6 +70,22 @@ struct VLExpression;
 struct VLExpressionTerm;
 struct VLUnaryOperatorEntry;
 
+// A hash index from (owner, name) to a record, for the lists a large layout
+// makes long: the members of one struct, the categories, the named
+// enumerations, the values of one enumeration. Open addressing; the table
+// is replaced by one twice its size (from the arena) when half full.
+struct VLNameEntry {
+    const void* owner;
+    VLString name;
+    void* record;  // null: the entry is free
+};
+
+struct VLNameIndex {
+    VLNameEntry* entries;
+    uint32_t capacity;  // 0 or a power of two
+    uint32_t count;
+};
+
 struct VLSpeculativeParse {
     VLToken* firstToken;
     VLEnum* savedEnums;
@@ -101,6 +117,17 @@ struct VLContext {
     VLExpression* freeExpressions;
     VLExpressionTerm* freeTerms;
     VLUnaryOperatorEntry* freeUnaryOperators;
+    // Name lookups (VLNameIndex). Members are indexed once their struct has
+    // many; named enumerations follow output.enums, also when an attempt puts
+    // it back.
+    VLNameIndex memberIndex;      // (type, name): the newest member of that name
+    VLNameIndex categoryIndex;    // (null, name): the category
+    VLNameIndex enumIndex;        // (null, name): the newest named enumeration
+    VLNameIndex enumValueIndex;   // (enumeration, name): its first value of that name
+    VLNameIndex plainValueIndex;  // (null, name): the newest anonymous enumeration with that value
+    VLEnum* enumBeingDeclared;    // its values are being parsed
+    uint32_t categoryCount;
+    VLCategory* lastCategory;     // the tail of categories
     VLArena* arena;
     // Slot numbering. In the first compilation the level-0 counter grows across
     // the whole file. If a slot number of 64 or more is handed out there,
@@ -221,6 +248,15 @@ bool VLParseOperand(VLContext* ctx, VLLocation* location);
 bool VLParseConstant(VLContext* ctx, int64_t* value);
 
 // ---------------------------------------------------------------------------
+// Name indexes (Types.cpp)
+// ---------------------------------------------------------------------------
+void* VLNameIndexFind(const VLNameIndex* index, const void* owner, VLString name);  // null when absent
+// Records `record` under (owner, name); an existing entry is replaced only when `replace` is set.
+void VLNameIndexPut(VLContext* ctx, VLNameIndex* index, const void* owner, VLString name, void* record,
+                    bool replace);
+void VLNameIndexClear(VLNameIndex* index);
+
+// ---------------------------------------------------------------------------
 // Types and categories (Types.cpp)
 // ---------------------------------------------------------------------------
 struct VLTypeInstance {
@@ -236,6 +272,9 @@ VLTypeInstance VLParseTypeInstance(VLContext* ctx);
 VLInstruction* VLEmitPushFrame(VLContext* ctx, const VLTypeReference* reference);
 void VLEmitTypeCall(VLContext* ctx, const VLTypeReference* reference);
 VLLocalVariable* VLFindLocalVariable(VLLocalVariable* list, VLString name);
+// Links a new member (its name set) at the head of its struct's members, with the next appearance number.
+void VLAddMember(VLContext* ctx, VLTypeDefinition* type, VLMember* member);
+VLMember* VLFindMember(const VLContext* ctx, const VLTypeDefinition* type, VLString name);  // the newest
 void VLCloseStructBody(VLContext* ctx, VLTypeDefinition* type);  // patches pending member counts
 void VLBuildCategoryTable(VLContext* ctx);
 
@@ -263,6 +302,7 @@ VLTypedef* VLFindTypedef(const VLContext* ctx, VLString name);
 void VLParseEnum(VLContext* ctx);
 bool VLParseEnumValue(VLContext* ctx, int64_t* value);
 VLEnum* VLFindEnum(const VLContext* ctx, VLString name);
+void VLReindexEnums(VLContext* ctx);  // after output.enums was put back
 
 // ---------------------------------------------------------------------------
 // Quoted literals as integers (Literals.cpp)

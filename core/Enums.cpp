@@ -2,22 +2,30 @@
 // explicit values, and enumeration values as constant operands, qualified
 // (`Color.Red`) or plain (`Red`, for anonymous enumerations). Enumerations
 // emit no code; the list of them is the one piece of compile state that a
-// failed statement attempt puts back (done by the attempt machinery).
+// failed statement attempt puts back (done by the attempt machinery). Names
+// are looked up through hash indexes of the compile context, which follow
+// the list.
 #include "Compiler.h"
 
+// The newest enumeration of a name, through the enumeration index, which
+// mirrors output.enums.
 VLEnum* VLFindEnum(const VLContext* ctx, VLString name) {
     if (name.length == 0) return nullptr;  // unnamed enumerations have no name to find
-    for (VLEnum* enumeration = ctx->output.enums; enumeration; enumeration = enumeration->next) {
-        if (VLStringEquals(enumeration->name, name)) return enumeration;
-    }
-    return nullptr;
+    return static_cast<VLEnum*>(VLNameIndexFind(&ctx->enumIndex, nullptr, name));
 }
 
-static VLEnumValue* VLFindEnumValue(const VLEnum* enumeration, VLString name) {
-    for (VLEnumValue* value = enumeration->values; value; value = value->next) {
-        if (VLStringEquals(value->name, name)) return value;
+// Indexes output.enums afresh, after an attempt put it back to what it was.
+void VLReindexEnums(VLContext* ctx) {
+    VLNameIndexClear(&ctx->enumIndex);
+    for (VLEnum* enumeration = ctx->output.enums; enumeration; enumeration = enumeration->next) {
+        if (enumeration->name.length == 0) continue;
+        VLNameIndexPut(ctx, &ctx->enumIndex, nullptr, enumeration->name, enumeration, false);  // newest first
     }
-    return nullptr;
+}
+
+// The first value of that name in declaration order.
+static VLEnumValue* VLFindEnumValue(const VLContext* ctx, const VLEnum* enumeration, VLString name) {
+    return static_cast<VLEnumValue*>(VLNameIndexFind(&ctx->enumValueIndex, enumeration, name));
 }
 
 // Parses the values up to and including the closing `}`, appending them in
@@ -38,6 +46,7 @@ static void VLParseEnumValues(VLContext* ctx, VLEnum* enumeration) {
         entry->value = int64_t(value);
         *tail = entry;
         tail = &entry->next;
+        VLNameIndexPut(ctx, &ctx->enumValueIndex, enumeration, entry->name, entry, false);
         next = value + 1;
         if (VLAcceptPunctuation(ctx, VLCode("}"))) return;
         VLAcceptPunctuation(ctx, VLCode(","));
@@ -60,39 +69,71 @@ void VLParseEnum(VLContext* ctx) {
     enumeration->anonymous = 1;
     enumeration->next = ctx->output.enums;
     ctx->output.enums = enumeration;
+    if (name.length) VLNameIndexPut(ctx, &ctx->enumIndex, nullptr, enumeration->name, enumeration, true);
+    ctx->enumBeingDeclared = enumeration;
     VLParseEnumValues(ctx, enumeration);
+    ctx->enumBeingDeclared = nullptr;
     enumeration->anonymous = (anonymousWord || name.length == 0) ? 1 : 0;
     VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx) || !enumeration->anonymous) return;
+    // From now on its values answer plain names, before those of older enumerations.
+    for (VLEnumValue* entry = enumeration->values; entry; entry = entry->next) {
+        VLNameIndexPut(ctx, &ctx->plainValueIndex, nullptr, entry->name, enumeration, true);
+    }
+}
+
+// The qualified form after an enumeration's name: "." ValueName.
+static bool VLParseQualifiedValue(VLContext* ctx, const VLEnum* enumeration, int64_t* value) {
+    VLExpectPunctuation(ctx, {VLCode(".")});
+    VLString valueName = VLExpectIdentifier(ctx);
+    if (VLIsStopped(ctx)) return false;
+    VLEnumValue* found = VLFindEnumValue(ctx, enumeration, valueName);
+    if (found) {
+        *value = found->value;
+        return true;
+    }
+    VLReportError(ctx, nullptr, "Expected enum value of %.*s.", int(enumeration->name.length),
+                  enumeration->name.chars);
+    return false;
 }
 
 // An enumeration value as an operand: `EnumName.ValueName`, decided by the
 // newest enumeration of that name, or a plain `ValueName` found in the newest
-// anonymous enumeration that has it. The identifier is consumed either way.
+// anonymous enumeration that has it; of the two, the newer enumeration decides
+// (the newest first, as if the list were walked). The enumeration being
+// declared is the newest of all and answers plain names. The identifier is
+// consumed either way.
 // Identifier [ "." Identifier ]
 bool VLParseEnumValue(VLContext* ctx, int64_t* value) {
     if (VLIsStopped(ctx) || !ctx->token || ctx->token->type != VLTokenType_Identifier) return false;
     VLString name = VLAcceptIdentifier(ctx);
-    for (VLEnum* enumeration = ctx->output.enums; enumeration; enumeration = enumeration->next) {
-        if (enumeration->name.length && VLStringEquals(enumeration->name, name)) {
-            VLExpectPunctuation(ctx, {VLCode(".")});
-            VLString valueName = VLExpectIdentifier(ctx);
-            if (VLIsStopped(ctx)) return false;
-            VLEnumValue* found = VLFindEnumValue(enumeration, valueName);
-            if (found) {
-                *value = found->value;
-                return true;
-            }
-            VLReportError(ctx, nullptr, "Expected enum value of %.*s.", int(enumeration->name.length),
-                          enumeration->name.chars);
-            return false;
+    const VLEnum* declared = ctx->enumBeingDeclared;
+    if (declared) {
+        if (declared->name.length && VLStringEquals(declared->name, name)) {
+            return VLParseQualifiedValue(ctx, declared, value);
         }
-        if (enumeration->anonymous) {
-            VLEnumValue* found = VLFindEnumValue(enumeration, name);
-            if (found) {
-                *value = found->value;
-                return true;
+        VLEnumValue* found = VLFindEnumValue(ctx, declared, name);
+        if (found) {
+            *value = found->value;
+            return true;
+        }
+    }
+    const VLEnum* named = VLFindEnum(ctx, name);
+    const VLEnum* plain = static_cast<const VLEnum*>(VLNameIndexFind(&ctx->plainValueIndex, nullptr, name));
+    if (named && plain && named != plain) {
+        // Both forms are possible: the newer enumeration decides.
+        for (const VLEnum* enumeration = ctx->output.enums; enumeration; enumeration = enumeration->next) {
+            if (enumeration == named) break;
+            if (enumeration == plain) {
+                named = nullptr;
+                break;
             }
         }
     }
-    return false;
+    if (named) return VLParseQualifiedValue(ctx, named, value);
+    if (!plain) return false;
+    VLEnumValue* found = VLFindEnumValue(ctx, plain, name);
+    VL_ASSERT(found != nullptr);
+    *value = found->value;
+    return true;
 }

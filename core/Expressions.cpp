@@ -384,8 +384,7 @@ static VLPathResult VLParseMemberPath(VLContext* ctx, VLTypeDefinition* type, VL
     VLPathStep path[VLMaxPathSteps];
     VLToken* nameToken = first;
     for (;;) {
-        VLMember* member = type->members;
-        while (member && !VLStringEquals(member->name, name)) member = member->next;
+        VLMember* member = VLFindMember(ctx, type, name);
         VLLocation element = VLNewSlot(ctx);
         if (VLAcceptPunctuation(ctx, VLCode("["))) {
             VLCompileExpressionInto(ctx, element);

@@ -144,9 +144,7 @@ VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placemen
     VL_ASSERT(spec->type >= VLInstructionType_ScalarMemberU && spec->type <= VLInstructionType_ScalarMemberF);
     VLMember* member = VLArenaNew<VLMember>(ctx->arena);
     member->name = VLCopyString(ctx, name);
-    member->appearIndex = owner->memberCount++;
-    member->next = owner->members;
-    owner->members = member;
+    VLAddMember(ctx, owner, member);
 
     if (spec->hidden) VLEmit(ctx, VLInstructionType_HideMembers);
     VLInstruction* scalar = VLEmit(ctx, int32_t(spec->type));
@@ -279,10 +277,8 @@ static VLInstruction* VLParseStructMember(VLContext* ctx) {
     VLMember* member = VLArenaNew<VLMember>(ctx->arena);
     member->isNested = 1;
     member->typeReference = instance.reference;
-    member->appearIndex = owner->memberCount++;
-    member->next = owner->members;
-    owner->members = member;
     member->name = VLCopyString(ctx, VLExpectIdentifier(ctx));
+    VLAddMember(ctx, owner, member);
     instance.pushFrame->pushFrame.name = member->name;
     instance.pushFrame->pushFrame.memberIndex = member->appearIndex;
     member->instruction = instance.pushFrame;

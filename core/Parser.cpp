@@ -347,7 +347,10 @@ void VLEndAttempt(VLContext* ctx) {
         return;
     }
     ctx->token = speculative->firstToken;
-    ctx->output.enums = speculative->savedEnums;
+    if (ctx->output.enums != speculative->savedEnums) {
+        ctx->output.enums = speculative->savedEnums;
+        VLReindexEnums(ctx);
+    }
     if (speculative->tokenCount >= speculative->bestTokenCount) {
         speculative->bestError = speculative->error;
         speculative->bestErrorParts = speculative->errorParts;

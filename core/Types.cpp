@@ -2,7 +2,9 @@
 // with its name hash, categories and the category table the runtime searches,
 // type references, and the call sequence that instantiates a type (arguments,
 // push-frame, parameter copies, return number, jump into the body, pop-frame).
-// Also the lookup of `var` locals by name.
+// Also the members of a struct and their lookup by name, the lookup of `var`
+// locals, and the hash indexes that keep name lookups in long lists (members,
+// categories, enumerations) from growing with the list.
 #include "Compiler.h"
 
 // ---------------------------------------------------------------------------
@@ -56,15 +58,66 @@ VLTypeDefinition* VLFindType(const VLContext* ctx, VLString name) {
 }
 
 // ---------------------------------------------------------------------------
+// Name indexes
+// ---------------------------------------------------------------------------
+
+// FNV-1a over the name's bytes, then the owner's address mixed in.
+static uint64_t VLNameHash(const void* owner, VLString name) {
+    uint64_t hash = 14695981039346656037ull;
+    for (uint32_t i = 0; i < name.length; ++i) hash = (hash ^ uint8_t(name.chars[i])) * 1099511628211ull;
+    hash ^= uint64_t(reinterpret_cast<uintptr_t>(owner));
+    return hash ^ (hash >> 29);
+}
+
+// The entry of (owner, name), or the free entry where it would go.
+static VLNameEntry* VLNameSlot(const VLNameIndex* index, const void* owner, VLString name) {
+    uint32_t mask = index->capacity - 1;
+    for (uint32_t i = uint32_t(VLNameHash(owner, name)) & mask;; i = (i + 1) & mask) {
+        VLNameEntry* entry = &index->entries[i];
+        if (!entry->record || (entry->owner == owner && VLStringEquals(entry->name, name))) return entry;
+    }
+}
+
+void* VLNameIndexFind(const VLNameIndex* index, const void* owner, VLString name) {
+    if (index->capacity == 0) return nullptr;
+    return VLNameSlot(index, owner, name)->record;
+}
+
+// A table twice the size (64 entries at first) holding the entries of the old one.
+static void VLNameIndexGrow(VLContext* ctx, VLNameIndex* index) {
+    VLNameIndex grown = {};
+    grown.capacity = index->capacity ? index->capacity * 2 : 64;
+    grown.entries = VLArenaNew<VLNameEntry>(ctx->arena, grown.capacity);
+    for (uint32_t i = 0; i < index->capacity; ++i) {
+        const VLNameEntry* old = &index->entries[i];
+        if (old->record) *VLNameSlot(&grown, old->owner, old->name) = *old;
+    }
+    grown.count = index->count;
+    *index = grown;
+}
+
+void VLNameIndexPut(VLContext* ctx, VLNameIndex* index, const void* owner, VLString name, void* record,
+                    bool replace) {
+    VL_ASSERT(record != nullptr);
+    if ((index->count + 1) * 2 > index->capacity) VLNameIndexGrow(ctx, index);
+    VLNameEntry* entry = VLNameSlot(index, owner, name);
+    if (entry->record && !replace) return;
+    if (!entry->record) index->count += 1;
+    *entry = VLNameEntry{owner, name, record};
+}
+
+void VLNameIndexClear(VLNameIndex* index) {
+    for (uint32_t i = 0; i < index->capacity; ++i) index->entries[i] = VLNameEntry{};
+    index->count = 0;
+}
+
+// ---------------------------------------------------------------------------
 // Categories
 // ---------------------------------------------------------------------------
 
 // The category of that name, or null; reports nothing.
 static VLCategory* VLLookupCategory(const VLContext* ctx, VLString name) {
-    for (VLCategory* category = ctx->categories; category; category = category->next) {
-        if (VLStringEquals(category->name, name)) return category;
-    }
-    return nullptr;
+    return static_cast<VLCategory*>(VLNameIndexFind(&ctx->categoryIndex, nullptr, name));
 }
 
 VLCategory* VLFindCategory(VLContext* ctx, VLString name) {
@@ -88,21 +141,16 @@ static VLCategory* VLReferencedCategory(VLContext* ctx, const VLTypeReference* r
 // a category fixes its parameter count; a type with another count is refused.
 static void VLRegisterInCategory(VLContext* ctx, VLTypeDefinition* type, VLString name,
                                  int64_t key) {
-    VLCategory** tail = &ctx->categories;
-    uint32_t passed = 0;
-    VLCategory* category = nullptr;
-    for (; *tail; tail = &(*tail)->next, ++passed) {
-        if (VLStringEquals((*tail)->name, name)) {
-            category = *tail;
-            break;
-        }
-    }
+    VLCategory* category = VLLookupCategory(ctx, name);
     if (!category) {
         category = VLArenaNew<VLCategory>(ctx->arena);
-        category->index = passed;
+        category->index = ctx->categoryCount++;
         category->name = name;
         category->parameterCount = type->parameterCount;
-        *tail = category;
+        if (ctx->lastCategory) ctx->lastCategory->next = category;
+        else ctx->categories = category;
+        ctx->lastCategory = category;
+        VLNameIndexPut(ctx, &ctx->categoryIndex, nullptr, name, category, false);
     }
     if (category->parameterCount != type->parameterCount) {
         VLReportError(ctx, nullptr,
@@ -370,6 +418,38 @@ void VLEmitTypeCall(VLContext* ctx, const VLTypeReference* reference) {
     ctx->stacks[1] = 0;
     ctx->stackIndex = 0;
     VLEmit(ctx, VLInstructionType_PopFrame);
+}
+
+// ---------------------------------------------------------------------------
+// Members
+// ---------------------------------------------------------------------------
+
+// A struct with fewer members is searched along its list; from this many on,
+// its members are looked up through the member index.
+enum { VLIndexedMemberCount = 16 };
+
+void VLAddMember(VLContext* ctx, VLTypeDefinition* type, VLMember* member) {
+    member->appearIndex = type->memberCount++;
+    member->next = type->members;
+    type->members = member;
+    if (type->memberCount < VLIndexedMemberCount) return;
+    if (type->memberCount == VLIndexedMemberCount) {
+        // Index the list as it stands, newest first: the first entry of a name wins.
+        for (VLMember* listed = type->members; listed; listed = listed->next) {
+            VLNameIndexPut(ctx, &ctx->memberIndex, type, listed->name, listed, false);
+        }
+        return;
+    }
+    VLNameIndexPut(ctx, &ctx->memberIndex, type, member->name, member, true);
+}
+
+VLMember* VLFindMember(const VLContext* ctx, const VLTypeDefinition* type, VLString name) {
+    if (type->memberCount >= VLIndexedMemberCount) {
+        return static_cast<VLMember*>(VLNameIndexFind(&ctx->memberIndex, type, name));
+    }
+    VLMember* member = type->members;
+    while (member && !VLStringEquals(member->name, name)) member = member->next;
+    return member;
 }
 
 // ---------------------------------------------------------------------------

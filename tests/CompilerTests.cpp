@@ -538,6 +538,112 @@ TEST(Operands, HasTypeLooksUpTheCategory) {
 }
 
 // ---------------------------------------------------------------------------
+// Lookups by name in long lists: members of large structs, many categories,
+// many enumerations. The answers are those of a walk over the lists, newest
+// first.
+// ---------------------------------------------------------------------------
+
+// The value a print statement's expression folded to, or nothing when the
+// layout does not compile.
+std::string PrintedConstant(const std::string& layout) {
+    Compiled compiled(layout);
+    if (!compiled.Ok()) return "error: " + compiled.Error();
+    for (uint32_t i = 1; i < compiled.Count(); ++i) {
+        if (compiled.At(i)->type != VLInstructionType_Print) continue;
+        const VLInstruction* load = compiled.At(i - 1);
+        if (load->type != VLInstructionType_LoadConstant) return "not constant";
+        return std::to_string(int64_t(load->constant.value));
+    }
+    return "no print";
+}
+
+TEST(Lookups, EnumerationNamesAndPlainValuesNewestFirst) {
+    const struct {
+        const char* enums;
+        const char* expression;
+        const char* value;
+    } cases[] = {
+        {"enum Foo { A = 2 }; enum { Foo = 7 };", "Foo", "7"},           // a newer plain value hides the name
+        {"enum { Foo = 7 }; enum Foo { A = 2 };", "Foo.A", "2"},         // a newer name hides the value
+        {"enum anonymous Foo { Foo = 3 };", "Foo.Foo", "3"},             // one enumeration: its name first
+        {"enum { V = 1, V = 2 };", "V", "1"},                            // the first value of a name
+        {"enum { K = 5 }; enum E { K = 9, L = K + 1 };", "E.L", "10"},   // the one being declared first
+        {"enum { K = 5 }; enum E { K = 9, L = K + 1 };", "K", "5"},      // ...but only while declared
+        {"enum E { A = 1, B = E.A + 1 };", "E.B", "2"},
+        {"enum E { A = 1 }; enum { E = 4 }; enum E { A = 6 };", "E.A", "6"},
+        {"enum E { A = 1 }; enum { Z = 4 };", "Z + E.A", "5"},
+        {"enum E { A = 1 };", "1 + E.B", "error: Expected enum value of E."},
+    };
+    for (const auto& c : cases) {
+        std::string layout = std::string(c.enums) + "\nprint(\"v\", " + c.expression + ");";
+        EXPECT_EQ(PrintedConstant(layout), c.value) << layout;
+    }
+
+    // Hundreds of enumerations, named and plain, each found by its own name.
+    std::string many;
+    for (int k = 0; k < 300; ++k) {
+        many += "enum E" + std::to_string(k) + " { A = " + std::to_string(k) + " };\n";
+        many += "enum { V" + std::to_string(k) + " = " + std::to_string(1000 + k) + " };\n";
+    }
+    for (int k : {0, 1, 150, 299}) {
+        std::string n = std::to_string(k);
+        EXPECT_EQ(PrintedConstant(many + "print(\"v\", E" + n + ".A);"), n);
+        EXPECT_EQ(PrintedConstant(many + "print(\"v\", V" + n + ");"), std::to_string(1000 + k));
+    }
+}
+
+TEST(Lookups, MembersOfLargeStructsNewestOfAName) {
+    // Below and above the member count from which members are looked up by index.
+    for (int count : {2, 15, 16, 17, 60}) {
+        std::string layout = "struct S {\n    u(1) dup;\n";
+        for (int k = 1; k < count - 1; ++k) layout += "    u(1) m" + std::to_string(k) + ";\n";
+        layout += "    u(1) dup;\n    var x = dup;\n";
+        if (count > 2) layout += "    var y = m1;\n";
+        layout += "};";
+        Compiled compiled(layout);
+        ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+        std::vector<uint32_t> named;
+        for (uint32_t i = 0; i < compiled.Count(); ++i) {
+            const VLInstruction* in = compiled.At(i);
+            if (in->type == VLInstructionType_ValueOfMember) named.push_back(in->fetch.path[0].memberIndex);
+        }
+        ASSERT_EQ(named.size(), count > 2 ? 2u : 1u) << count;
+        EXPECT_EQ(named[0], uint32_t(count - 1)) << count;  // the later "dup"
+        if (count > 2) {
+            EXPECT_EQ(named[1], 1u) << count;
+        }
+        // A name no member has is no member path.
+        Compiled unknown(layout.substr(0, layout.size() - 2) + "var z = nothing; };");
+        EXPECT_EQ(unknown.Error(), "Expected integer expression.") << count;
+    }
+}
+
+TEST(Lookups, ManyCategoriesKeepTheirNumbersAndEntries) {
+    std::string layout;
+    for (int k = 0; k < 200; ++k) layout += "struct (C" + std::to_string(k) + ", 1) T" + std::to_string(k) + " { };\n";
+    layout += "struct (C7, 2) Again { };\n";
+    layout += "struct S { var a = has_type(C0, 1); var b = has_type(C199, 1); var c = has_type(C7, 2); };";
+    Compiled compiled(layout);
+    ASSERT_TRUE(compiled.Ok()) << compiled.Error();
+    std::vector<uint32_t> tested;
+    for (uint32_t i = 0; i < compiled.Count(); ++i) {
+        if (compiled.At(i)->type == VLInstructionType_HasType) tested.push_back(compiled.At(i)->typeLookup.categoryIndex);
+    }
+    EXPECT_EQ(tested, (std::vector<uint32_t>{0, 199, 7}));
+    ASSERT_EQ(compiled.program.categoryEntryCount, 201u);
+    // Categories in creation order, each one's types newest first: C7 holds Again, then T7.
+    EXPECT_EQ(compiled.program.categoryEntries[7].categoryIndex, 7u);
+    EXPECT_EQ(compiled.program.categoryEntries[7].key, 2);
+    EXPECT_EQ(compiled.program.categoryEntries[8].categoryIndex, 7u);
+    EXPECT_EQ(compiled.program.categoryEntries[8].key, 1);
+    EXPECT_EQ(compiled.program.categoryEntries[200].categoryIndex, 199u);
+
+    Compiled mismatch(layout + "\nstruct (C150, 3) P(var p) { };");
+    EXPECT_EQ(mismatch.Error(),
+              "Inconsistent parameter count for category, 0 was previously recorded but trying to add type with 1.");
+}
+
+// ---------------------------------------------------------------------------
 // Errors: the statement's chosen error, its exact message and its token
 // ---------------------------------------------------------------------------
 
