@@ -880,198 +880,202 @@ static inline bool VLQuickScalar(VLRuntime* runtime, int64_t address, int64_t si
     return element < array->arrayCount;
 }
 
-// Contract: runs the decoded ops of the cursor's chunk from the cursor on
-// while `*stepsLeft` is not 0, until a step sets flags or the front end must
-// see its instruction (returns true, `result->instruction` set), or execution
-// leaves the chunk or the steps are used up (returns false). The cursor and
-// `*stepsLeft` follow every step.
-static inline bool VLRunOps(VLRuntime* runtime, const VLOp* ops, VLCursor* cursor, uint64_t* stepsLeft,
-                            VLRuntimeResult* result) {
-    VLInstructionChunk* chunk = cursor->chunk;
-    uint32_t chunkNumber = cursor->number;
-    uint32_t total = runtime->instructions->totalCount;
-    const VLOp* op = ops + (cursor->next - chunk->items);
-    int64_t* local = runtime->frames->slots;
-    int64_t* global = runtime->globalFrame->slots;
-    uint64_t left = *stepsLeft;
-    const VLOp* shown = nullptr;  // an op whose instruction the front end may have to see
-#define VL_SLOT(operand) ((operand) & VLGlobalOperand ? global : local)[(operand) & VLSlotMask]
-#define VL_INSTRUCTION(decoded) (chunk->items + ((decoded) - ops))
-    while (left > 0) {
-        switch (op->code) {
-        case VLOp_ChunkEnd:  // the chunk is done (no step): the caller goes on with the next one
-            cursor->next = cursor->end;
-            *stepsLeft = left;
-            return false;
-        case VLOp_Nothing:  // no effect
-            break;
-        case VLOp_Load:  // D = constant
-            VL_SLOT(op->d) = op->value;
-            break;
-        case VLOp_Copy:  // D = operand
-            VL_SLOT(op->d) = VL_SLOT(op->a);
-            break;
-        case VLOp_Unary:  // D = operator applied to the operand
-            VL_SLOT(op->d) = VLEvaluateUnary(int32_t(op->number), VL_SLOT(op->a));
-            break;
-        case VLOp_Add:  // D = left + right, wrapping
-            VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
-            break;
-        case VLOp_Less:  // D = left < right, signed
-            VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
-            break;
-        case VLOp_Binary: {  // D = left operator right
-            int64_t value = VLEvaluateBinary(int32_t(op->number), VL_SLOT(op->a), VL_SLOT(op->b));
-            VL_SLOT(op->d) = value;
-            break;
-        }
-        case VLOp_SetArrayIndex:  // element number for the members declared next
-            if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
-            break;
-        case VLOp_SizeOfFile:  // D = size of the data
-            VL_SLOT(op->d) = int64_t(runtime->dataSize);
-            break;
-        case VLOp_LoadThenIndex:  // element counter := constant; element number := it
-            VL_SLOT(op->d) = op->value;
-            if (left < 2) break;
-            --left;
-            ++op;
-            if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
-            break;
-        case VLOp_LoadThenAdd:  // constant := value; D = left + right
-            VL_SLOT(op->d) = op->value;
-            if (left < 2) break;
-            --left;
-            ++op;
-            VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
-            break;
-        case VLOp_LoadThenScalar:  // size := constant; then the scalar member
-            VL_SLOT(op->d) = op->value;
-            if (left < 2) break;
-            --left;
-            ++op;
-            [[fallthrough]];
-        case VLOp_Scalar:  // checked (and kept when referenced); shown
-            if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
-                VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), result);
-            shown = op;
-            break;
-        case VLOp_PushFrame:  // a new innermost frame; shown
-            VLExecutePushFrame(runtime, VL_INSTRUCTION(op), result);
-            local = runtime->frames->slots;
-            shown = op;
-            break;
-        case VLOp_PopFrame:  // back to the frame below; shown
-            VLPopFrame(runtime);
-            local = runtime->frames->slots;
-            shown = op;
-            break;
-        case VLOp_LessThenGotoIf:  // T = left < right; jump when T is not 0
-            VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
-            if (left < 2) break;
-            --left;
-            ++op;
-            [[fallthrough]];
-        case VLOp_GotoIf:  // conditional jump to after the target
-            if (VL_SLOT(op->a) == 0) break;
-            [[fallthrough]];
-        case VLOp_Goto:  // jump to after the target
-        case VLOp_Skip: {  // struct definition reached in sequence: after its end
-            uint32_t number = op->number + 1;
-            --left;
-            if ((number >> VLChunkShift) == chunkNumber && number < total) {
-                op = ops + (number & (VLInstructionChunkCapacity - 1));
-                continue;
-            }
-            VLContinueAfter(runtime, op->number, cursor);
-            *stepsLeft = left;
-            return false;
-        }
-        case VLOp_Return: {  // end of a struct body: after the caller's number in slot 0
-            VL_ASSERT(runtime->currentMember);
-            runtime->currentMember = runtime->currentMember->parent;
-            uint32_t number = uint32_t(local[0]) + 1;
-            --left;
-            if ((number >> VLChunkShift) == chunkNumber && number < total) {
-                op = ops + (number & (VLInstructionChunkCapacity - 1));
-                continue;
-            }
-            VLContinueAfter(runtime, uint32_t(local[0]), cursor);
-            *stepsLeft = left;
-            return false;
-        }
-        default: {  // VLOp_Plain: the instruction record runs
-            VL_ASSERT(op->code == VLOp_Plain);
-            VLInstruction* instruction = VL_INSTRUCTION(op);
-            cursor->next = instruction + 1;
-            bool isShown = VLExecute(runtime, instruction, cursor, result);
-            local = runtime->frames->slots;
-            if (isShown) shown = op;
-            if (cursor->chunk != chunk || cursor->next != instruction + 1) {  // it jumped
-                --left;
-                *stepsLeft = left;
-                return false;
-            }
-            break;
-        }
-        }
-        // Every case that did not jump ends here, having run the step(s) up to `op`.
-        --left;
-        if (result->flags || (shown && runtime->membersHidden == 0)) {
-            VLInstruction* instruction = VL_INSTRUCTION(op);
-            cursor->next = instruction + 1;
-            result->instruction = instruction;
-            *stepsLeft = left;
-            return true;
-        }
-        shown = nullptr;
-        ++op;
-    }
-#undef VL_INSTRUCTION
-#undef VL_SLOT
-    cursor->next = chunk->items + (op - ops);
-    *stepsLeft = 0;
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // Running
 // ---------------------------------------------------------------------------
 
-// Contract: runs instructions from `position` until one step has run (`single`)
-// or, otherwise, until a step sets flags, an instruction the front end must
-// see has run while members are shown, the program ends or `*stepsLeft` is
-// used up. Every step advances past its instruction (a jump to after its
-// target), also a step that sets flags. Returns the last step's result. Hot
-// chunks run decoded (not for single steps, which the trace takes one by one).
-template <bool single>
-static VLRuntimeResult VLRunSteps(VLRuntime* runtime, uint64_t* stepsLeft) {
+VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
     VLRuntimeResult result = {};
     VLCursor cursor = VLCursorAt(runtime->position);
-    while (*stepsLeft > 0 && VLCursorReady(&cursor)) {
-        if (!single) {
-            if (const VLOp* ops = VLChunkOps(runtime, cursor.number)) {
-                if (VLRunOps(runtime, ops, &cursor, stepsLeft, &result)) break;
-                continue;
-            }
-        }
-        VLInstruction* instruction = cursor.next++;
-        --*stepsLeft;
-        bool shown = VLExecute(runtime, instruction, &cursor, &result);
-        if (single || result.flags || (shown && runtime->membersHidden == 0)) {
-            result.instruction = instruction;
-            break;
-        }
-    }
+    if (!VLCursorReady(&cursor)) return result;
+    VLInstruction* instruction = cursor.next++;
+    VLExecute(runtime, instruction, &cursor, &result);
+    result.instruction = instruction;
     runtime->position = VLPositionOf(cursor);
     return result;
 }
 
-VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
-    uint64_t steps = 1;
-    return VLRunSteps<true>(runtime, &steps);
-}
-
+// Contract: as VLRuntimeStep repeated, stopping after a step that sets flags
+// or whose instruction the front end must see while members are shown, at the
+// end, or when `*stepsLeft` is used up. Chunks that run often go decoded
+// (operands resolved, common pairs in one go); the others run from their
+// records. The position is a chunk and a place in it, as in VLRuntime, so
+// that entering and leaving cost little: the front end calls once per member.
 VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
-    return VLRunSteps<false>(runtime, stepsLeft);
+    VLRuntimeResult result = {};
+    VLInstructionChunk* chunk = runtime->position.chunk;
+    uint32_t place = runtime->position.place;
+    uint64_t left = *stepsLeft;
+    const uint32_t total = runtime->instructions->totalCount;
+    int64_t* global = runtime->globalFrame->slots;
+    bool stop = false;
+    while (!stop && left > 0 && chunk && place < chunk->count) {
+        uint32_t chunkNumber = chunk->items[0].index >> VLChunkShift;
+        const VLOp* ops = VLChunkOps(runtime, chunkNumber);
+        if (!ops) {
+            // A chunk that is not hot: one instruction from its record.
+            VLInstruction* instruction = &chunk->items[place];
+            VLCursor cursor = {chunk, instruction + 1, chunk->items + chunk->count, chunkNumber};
+            --left;
+            bool shown = VLExecute(runtime, instruction, &cursor, &result);
+            VLCursorReady(&cursor);
+            chunk = cursor.chunk;
+            place = chunk ? uint32_t(cursor.next - chunk->items) : 0;
+            if (result.flags || (shown && runtime->membersHidden == 0)) {
+                result.instruction = instruction;
+                stop = true;
+            }
+            continue;
+        }
+        const VLOp* op = ops + place;
+        int64_t* local = runtime->frames->slots;
+        const VLOp* shown = nullptr;  // an op whose instruction the front end may have to see
+#define VL_SLOT(operand) ((operand) & VLGlobalOperand ? global : local)[(operand) & VLSlotMask]
+#define VL_INSTRUCTION(decoded) (chunk->items + ((decoded) - ops))
+        bool chunkEnd = false;  // past the chunk's last instruction
+        bool jumped = false;    // a jump: it continues at instruction number `jumpTo`
+        uint32_t jumpTo = 0;
+        while (left > 0) {
+            switch (op->code) {
+            case VLOp_ChunkEnd:  // past the chunk's last instruction (no step): the next chunk
+                chunkEnd = true;
+                break;
+            case VLOp_Nothing:  // no effect
+                break;
+            case VLOp_Load:  // D = constant
+                VL_SLOT(op->d) = op->value;
+                break;
+            case VLOp_Copy:  // D = operand
+                VL_SLOT(op->d) = VL_SLOT(op->a);
+                break;
+            case VLOp_Unary:  // D = operator applied to the operand
+                VL_SLOT(op->d) = VLEvaluateUnary(int32_t(op->number), VL_SLOT(op->a));
+                break;
+            case VLOp_Add:  // D = left + right, wrapping
+                VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
+                break;
+            case VLOp_Less:  // D = left < right, signed
+                VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
+                break;
+            case VLOp_Binary: {  // D = left operator right
+                int64_t value = VLEvaluateBinary(int32_t(op->number), VL_SLOT(op->a), VL_SLOT(op->b));
+                VL_SLOT(op->d) = value;
+                break;
+            }
+            case VLOp_SetArrayIndex:  // element number for the members declared next
+                if (runtime->stackCount >= 2)
+                    runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+                break;
+            case VLOp_SizeOfFile:  // D = size of the data
+                VL_SLOT(op->d) = int64_t(runtime->dataSize);
+                break;
+            case VLOp_LoadThenIndex:  // element counter := constant; element number := it
+                VL_SLOT(op->d) = op->value;
+                if (left < 2) break;
+                --left;
+                ++op;
+                if (runtime->stackCount >= 2)
+                    runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+                break;
+            case VLOp_LoadThenAdd:  // constant := value; D = left + right
+                VL_SLOT(op->d) = op->value;
+                if (left < 2) break;
+                --left;
+                ++op;
+                VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
+                break;
+            case VLOp_LoadThenScalar:  // size := constant; then the scalar member
+                VL_SLOT(op->d) = op->value;
+                if (left < 2) break;
+                --left;
+                ++op;
+                [[fallthrough]];
+            case VLOp_Scalar:  // checked (and kept when referenced); shown
+                if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
+                    VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), &result);
+                shown = op;
+                break;
+            case VLOp_PushFrame:  // a new innermost frame; shown
+                VLExecutePushFrame(runtime, VL_INSTRUCTION(op), &result);
+                local = runtime->frames->slots;
+                shown = op;
+                break;
+            case VLOp_PopFrame:  // back to the frame below; shown
+                VLPopFrame(runtime);
+                local = runtime->frames->slots;
+                shown = op;
+                break;
+            case VLOp_LessThenGotoIf:  // T = left < right; jump when T is not 0
+                VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
+                if (left < 2) break;
+                --left;
+                ++op;
+                [[fallthrough]];
+            case VLOp_GotoIf:  // conditional jump to after the target
+                if (VL_SLOT(op->a) == 0) break;
+                [[fallthrough]];
+            case VLOp_Goto:  // jump to after the target
+            case VLOp_Skip:  // struct definition reached in sequence: after its end
+                jumpTo = op->number + 1;
+                jumped = true;
+                break;
+            case VLOp_Return:  // end of a struct body: after the caller's number in slot 0
+                VL_ASSERT(runtime->currentMember);
+                runtime->currentMember = runtime->currentMember->parent;
+                jumpTo = uint32_t(local[0]) + 1;
+                jumped = true;
+                break;
+            default: {  // VLOp_Plain: the instruction record runs
+                VL_ASSERT(op->code == VLOp_Plain);
+                VLInstruction* instruction = VL_INSTRUCTION(op);
+                VLCursor cursor = {chunk, instruction + 1, chunk->items + chunk->count, chunkNumber};
+                if (VLExecute(runtime, instruction, &cursor, &result)) shown = op;
+                local = runtime->frames->slots;
+                if (cursor.chunk != chunk || cursor.next != instruction + 1) {  // it jumped
+                    jumpTo = cursor.chunk ? cursor.chunk->items[0].index + uint32_t(cursor.next - cursor.chunk->items)
+                                          : total;
+                    jumped = true;
+                }
+                break;
+            }
+            }
+            if (chunkEnd) {  // no step was taken
+                chunk = chunk->next;
+                place = 0;
+                break;
+            }
+            --left;
+            if (jumped) {
+                // Jumps continue after their target: the arithmetic is on 32 bits,
+                // so the target 0xFFFFFFFF continues at instruction 0.
+                VL_ASSERT(jumpTo <= total);
+                if ((jumpTo >> VLChunkShift) == chunkNumber && jumpTo < total) {
+                    op = ops + (jumpTo & (VLInstructionChunkCapacity - 1));
+                    jumped = false;
+                    continue;
+                }
+                chunk = jumpTo < total ? runtime->view->chunks[jumpTo >> VLChunkShift] : nullptr;
+                place = jumpTo & (VLInstructionChunkCapacity - 1);
+                break;
+            }
+            ++op;
+            if (result.flags || (shown && runtime->membersHidden == 0)) {
+                result.instruction = VL_INSTRUCTION(op - 1);
+                stop = true;
+                break;
+            }
+            shown = nullptr;
+        }
+#undef VL_INSTRUCTION
+#undef VL_SLOT
+        if (!chunkEnd && !jumped) place = uint32_t(op - ops);  // stopped, or the steps are used up
+    }
+    // A place past the chunk's last instruction is the next chunk's first.
+    if (chunk && place >= chunk->count) {
+        chunk = chunk->next;
+        place = 0;
+    }
+    runtime->position = VLInstructionPosition{chunk, place};
+    *stepsLeft = left;
+    return result;
 }
