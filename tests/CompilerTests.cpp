@@ -656,6 +656,12 @@ TEST(Errors, MessageAndTokenOfTheChosenAttempt) {
         // top level: every attempt fails on the first word, the last one wins
         {"hello;", "Expected identifier typedef", "hello"},
         {"breakpoint;", "Expected punctuation (", ";"},
+        // a form led by a keyword counts only when the statement begins with it
+        {"print;", "Expected punctuation (", ";"},
+        {"struct;", "Expected identifier.", ";"},
+        {"enum;", "Expected punctuation {", ";"},
+        {"while (1) { }", "Expected identifier typedef", "while"},
+        {"struct S { if x; };", "Expected 'type' or 'category[identifier]'.", "if"},
         {"default(endianess = middle);", "Expected identifier little or big", "middle"},
         {"default(endianness = big);", "Expected identifier endianess", "endianness"},
         {"var x = 1;", "Local variables (var) are only allowed inside a struct body.", "var"},
