@@ -2,9 +2,128 @@
 // the same stages and reports as the command line (invalid-token excerpts,
 // the compile error's excerpt, both passes), with output formatted in full
 // and then discarded, and every record of the run released at the end.
+// Compiled programs are also run twice more, once an instruction at a time
+// and once through the runtime's run loop, and the two must show the front
+// end the same things: the run loop's shortcuts (decoded chunks, fused
+// instructions) may never change what a layout does.
 #include "FuzzSupport.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
 #include "CommandLine.h"
+
+// What a step shows the front end: the instruction, the report, and the
+// values the display and the reports read right after it.
+struct VLFuzzEvent {
+    uint32_t index;
+    uint32_t flags;
+    int64_t address, size, count, element;
+    uint32_t elementCount, pathStep;
+    uint32_t stackCount;
+    uint32_t arrayIndex;    // the element number the display shows
+    int64_t operands[2];    // scalar: address and size; print: the value; push: type index
+};
+
+static bool VLFuzzShown(const VLRuntime* runtime, const VLRuntimeResult& result) {
+    if (!result.instruction) return false;
+    if (result.flags) return true;
+    if (runtime->membersHidden != 0) return false;
+    switch (result.instruction->type) {
+    case VLInstructionType_PushFrame:
+    case VLInstructionType_PopFrame:
+    case VLInstructionType_ScalarMemberU:
+    case VLInstructionType_ScalarMemberS:
+    case VLInstructionType_ScalarMemberF:
+    case VLInstructionType_Print:
+        return true;
+    default:
+        return false;
+    }
+}
+
+static VLFuzzEvent VLFuzzEventOf(VLRuntime* runtime, const VLRuntimeResult& result) {
+    const VLInstruction* instruction = result.instruction;
+    VLFuzzEvent event = {instruction->index, result.flags, result.address, result.size, result.count,
+                         result.element, result.elementCount, result.pathStep, runtime->stackCount,
+                         0, {0, 0}};
+    if (runtime->stackCount >= 2 && runtime->stackCount - 2 < VLMaxNesting)
+        event.arrayIndex = runtime->arrayIndices[runtime->stackCount - 2];
+    switch (instruction->type) {
+    case VLInstructionType_ScalarMemberU:
+    case VLInstructionType_ScalarMemberS:
+    case VLInstructionType_ScalarMemberF:
+        event.operands[0] = *VLResolveLocation(runtime, instruction->scalarExport.address);
+        event.operands[1] = *VLResolveLocation(runtime, instruction->scalarExport.size);
+        break;
+    case VLInstructionType_Print:
+        event.operands[0] = *VLResolveLocation(runtime, instruction->print.value);
+        break;
+    default:
+        break;
+    }
+    return event;
+}
+
+static bool VLFuzzSameEvent(const VLFuzzEvent& a, const VLFuzzEvent& b) {
+    return a.index == b.index && a.flags == b.flags && a.address == b.address && a.size == b.size &&
+           a.count == b.count && a.element == b.element && a.elementCount == b.elementCount &&
+           a.pathStep == b.pathStep && a.stackCount == b.stackCount && a.arrayIndex == b.arrayIndex &&
+           a.operands[0] == b.operands[0] && a.operands[1] == b.operands[1];
+}
+
+// Runs `program` over the data for at most `steps` steps, by single steps or
+// through the run loop, and lists what the front end would be shown.
+static std::vector<VLFuzzEvent> VLFuzzEvents(const VLProgram* program, const uint8_t* data,
+                                             size_t dataSize, uint64_t steps, bool singleSteps) {
+    std::vector<VLFuzzEvent> events;
+    VLArena arena{};
+    VLRuntime runtime;
+    VLRuntimeInit(&runtime, program, data, dataSize, &arena);
+    uint64_t stepsLeft = steps;
+    for (;;) {
+        VLRuntimeResult result;
+        if (singleSteps) {
+            if (stepsLeft == 0) break;
+            --stepsLeft;
+            result = VLRuntimeStep(&runtime);
+        } else {
+            result = VLRuntimeRun(&runtime, &stepsLeft);
+        }
+        if (!result.instruction) break;
+        if (!VLFuzzShown(&runtime, result)) continue;
+        events.push_back(VLFuzzEventOf(&runtime, result));
+        if (result.flags) break;
+    }
+    VLArenaRelease(&arena);
+    return events;
+}
+
+static void VLFuzzPrintEvent(const char* label, const VLFuzzEvent& e) {
+    fprintf(stderr, "  %s: instruction %u flags %#x address %lld size %lld count %lld element %lld/%u step %u "
+                    "frames %u index %u operands %lld %lld\n",
+            label, e.index, e.flags, static_cast<long long>(e.address), static_cast<long long>(e.size),
+            static_cast<long long>(e.count), static_cast<long long>(e.element), e.elementCount, e.pathStep,
+            e.stackCount, e.arrayIndex, static_cast<long long>(e.operands[0]),
+            static_cast<long long>(e.operands[1]));
+}
+
+// Aborts (a finding) when single steps and the run loop disagree.
+static void VLFuzzCompareRunLoops(const VLProgram* program, const uint8_t* data, size_t dataSize) {
+    std::vector<VLFuzzEvent> single = VLFuzzEvents(program, data, dataSize, VLFuzzStepLimit, true);
+    std::vector<VLFuzzEvent> loop = VLFuzzEvents(program, data, dataSize, VLFuzzStepLimit, false);
+    size_t n = single.size() < loop.size() ? single.size() : loop.size();
+    for (size_t i = 0; i <= n; ++i) {
+        bool differ = i < n ? !VLFuzzSameEvent(single[i], loop[i]) : single.size() != loop.size();
+        if (!differ) continue;
+        fprintf(stderr, "Single steps and the run loop differ at shown event %zu (of %zu and %zu):\n", i,
+                single.size(), loop.size());
+        if (i < single.size()) VLFuzzPrintEvent("single", single[i]);
+        if (i < loop.size()) VLFuzzPrintEvent("loop  ", loop[i]);
+        abort();
+    }
+}
 
 void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t dataSize, bool runPasses,
                      bool debug) {
@@ -28,6 +147,7 @@ void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t data
             options.debug = debug;
             options.stepLimit = debug ? VLFuzzTraceStepLimit : VLFuzzStepLimit;
             VLRunPasses(&program, &layoutFile, &dataFile, &options, &out, &err);
+            VLFuzzCompareRunLoops(&program, data, dataSize);
         }
     }
     VLWriterFree(&out);
