@@ -932,6 +932,13 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
         const VLOp* shown = nullptr;  // an op whose instruction the front end may have to see
 #define VL_SLOT(operand) ((operand) & VLGlobalOperand ? global : local)[(operand) & VLSlotMask]
 #define VL_INSTRUCTION(decoded) (chunk->items + ((decoded) - ops))
+// The step of an op that can neither fail nor be shown: on to the next op.
+#define VL_NEXT() \
+    {             \
+        --left;   \
+        ++op;     \
+        continue; \
+    }
         bool chunkEnd = false;  // past the chunk's last instruction
         bool jumped = false;    // a jump: it continues at instruction number `jumpTo`
         uint32_t jumpTo = 0;
@@ -941,52 +948,52 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
                 chunkEnd = true;
                 break;
             case VLOp_Nothing:  // no effect
-                break;
+                VL_NEXT();
             case VLOp_Load:  // D = constant
                 VL_SLOT(op->d) = op->value;
-                break;
+                VL_NEXT();
             case VLOp_Copy:  // D = operand
                 VL_SLOT(op->d) = VL_SLOT(op->a);
-                break;
+                VL_NEXT();
             case VLOp_Unary:  // D = operator applied to the operand
                 VL_SLOT(op->d) = VLEvaluateUnary(int32_t(op->number), VL_SLOT(op->a));
-                break;
+                VL_NEXT();
             case VLOp_Add:  // D = left + right, wrapping
                 VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
-                break;
+                VL_NEXT();
             case VLOp_Less:  // D = left < right, signed
                 VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
-                break;
+                VL_NEXT();
             case VLOp_Binary: {  // D = left operator right
                 int64_t value = VLEvaluateBinary(int32_t(op->number), VL_SLOT(op->a), VL_SLOT(op->b));
                 VL_SLOT(op->d) = value;
-                break;
+                VL_NEXT();
             }
             case VLOp_SetArrayIndex:  // element number for the members declared next
                 if (runtime->stackCount >= 2)
                     runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
-                break;
+                VL_NEXT();
             case VLOp_SizeOfFile:  // D = size of the data
                 VL_SLOT(op->d) = int64_t(runtime->dataSize);
-                break;
+                VL_NEXT();
             case VLOp_LoadThenIndex:  // element counter := constant; element number := it
                 VL_SLOT(op->d) = op->value;
-                if (left < 2) break;
+                if (left < 2) VL_NEXT();
                 --left;
                 ++op;
                 if (runtime->stackCount >= 2)
                     runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
-                break;
+                VL_NEXT();
             case VLOp_LoadThenAdd:  // constant := value; D = left + right
                 VL_SLOT(op->d) = op->value;
-                if (left < 2) break;
+                if (left < 2) VL_NEXT();
                 --left;
                 ++op;
                 VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
-                break;
+                VL_NEXT();
             case VLOp_LoadThenScalar:  // size := constant; then the scalar member
                 VL_SLOT(op->d) = op->value;
-                if (left < 2) break;
+                if (left < 2) VL_NEXT();
                 --left;
                 ++op;
                 [[fallthrough]];
@@ -1007,12 +1014,12 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
                 break;
             case VLOp_LessThenGotoIf:  // T = left < right; jump when T is not 0
                 VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
-                if (left < 2) break;
+                if (left < 2) VL_NEXT();
                 --left;
                 ++op;
                 [[fallthrough]];
             case VLOp_GotoIf:  // conditional jump to after the target
-                if (VL_SLOT(op->a) == 0) break;
+                if (VL_SLOT(op->a) == 0) VL_NEXT();
                 [[fallthrough]];
             case VLOp_Goto:  // jump to after the target
             case VLOp_Skip:  // struct definition reached in sequence: after its end
@@ -1066,6 +1073,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
             }
             shown = nullptr;
         }
+#undef VL_NEXT
 #undef VL_INSTRUCTION
 #undef VL_SLOT
         if (!chunkEnd && !jumped) place = uint32_t(op - ops);  // stopped, or the steps are used up
