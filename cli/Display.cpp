@@ -112,7 +112,8 @@ static inline uint64_t VLLoadLittle64(const uint8_t* first) {
     return value;
 }
 
-uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian) {
+// VLMemberValue, for the hot paths of this file.
+static inline uint64_t VLValueOfBytes(const VLMemberBytes* bytes, bool bigEndian) {
     uint64_t size = bytes->size;
     if (size == 0 || size > 8 || !VLLiesInData(bytes)) return 0;
     const uint8_t* first = bytes->data + bytes->address;
@@ -127,6 +128,8 @@ uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian) {
     return value;
 }
 
+uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian) { return VLValueOfBytes(bytes, bigEndian); }
+
 // Byte number k of the member counted from its most significant byte.
 static inline uint8_t VLSignificantByte(const VLMemberBytes* bytes, bool bigEndian, uint64_t k) {
     return VLMemberByte(bytes, bigEndian ? k : bytes->size - 1 - k);
@@ -136,17 +139,26 @@ static inline uint8_t VLSignificantByte(const VLMemberBytes* bytes, bool bigEndi
 // Numbers
 // ---------------------------------------------------------------------------
 
-uint32_t VLDecimalDigits(uint64_t value) {
-    uint32_t digits = 1;
-    while (value >= 10000) {
-        value /= 10000;
-        digits += 4;
-    }
-    if (value >= 1000) return digits + 3;
-    if (value >= 100) return digits + 2;
-    if (value >= 10) return digits + 1;
-    return digits;
+// 10^0 to 10^19.
+struct VLPowersOfTen {
+    uint64_t values[20];
+};
+static constexpr VLPowersOfTen VLMakePowersOfTen() {
+    VLPowersOfTen powers{};
+    uint64_t power = 1;
+    for (int i = 0; i < 20; ++i, power *= 10) powers.values[i] = power;
+    return powers;
 }
+static constexpr VLPowersOfTen VLPowerOfTenTable = VLMakePowersOfTen();
+
+// The digit count from the bit count: 1233 / 4096 is just above log10(2), so
+// the estimate is the count or one less, and one comparison settles it.
+static inline uint32_t VLDigitCount(uint64_t value) {
+    uint32_t estimate = (uint32_t(std::bit_width(value)) * 1233) >> 12;
+    return estimate + (value >= VLPowerOfTenTable.values[estimate]) + (value == 0);
+}
+
+uint32_t VLDecimalDigits(uint64_t value) { return VLDigitCount(value); }
 
 // Plain decimal digits, no groups.
 static uint32_t VLFormatUnsigned(uint64_t value, char* buffer) {
@@ -181,7 +193,7 @@ uint32_t VLFormatGrouped(uint64_t magnitude, bool negative, char* buffer) {
 }
 
 uint32_t VLGroupedWidth(uint64_t magnitude, bool negative) {
-    uint32_t digits = VLDecimalDigits(magnitude);
+    uint32_t digits = VLDigitCount(magnitude);
     return digits + (digits - 1) / 3 + (negative ? 1 : 0);
 }
 
@@ -220,7 +232,7 @@ struct VLDecimalValue {
 };
 
 static VLDecimalValue VLDecimalValueOf(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
-    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     uint64_t size = bytes->size;
     if (!isSigned || size == 0 || size > 8) return {value, false};
     uint32_t topBit = uint32_t(8 * size - 1);
@@ -291,7 +303,7 @@ static uint32_t VLHexWidth(const VLMemberBytes* bytes, uint32_t flags) {
         char scratch[VLValueTextLimit];
         return VLFormatHex(bytes, flags, scratch, VLValueTextLimit);
     }
-    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     uint32_t digits = value ? (uint32_t(std::bit_width(value)) + 3) / 4 : 1;
     return digits + (digits + 1) / 2;  // a space between bytes, or the suffix after the last
 }
@@ -444,7 +456,7 @@ static uint32_t VLFormatDouble(double value, char* buffer) {
 // in the data), shown with six decimals. A value whose fixed form would not
 // fit in the float text is shown in exponent form instead.
 uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer) {
-    uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint64_t bits = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     if (bytes->size != 4) return VLFormatDouble(std::bit_cast<double>(bits), buffer);
     VLMillionths number = VLSingleMillionths(uint32_t(bits));
     if (number.exact) return VLFormatMillionths(number, buffer);
@@ -453,9 +465,9 @@ uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer)
 
 static uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) {
     if (bytes->size == 4) {
-        uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+        uint64_t bits = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
         VLMillionths number = VLSingleMillionths(uint32_t(bits));
-        if (number.exact) return (number.negative ? 1 : 0) + VLDecimalDigits(number.value / 1000000) + 7;
+        if (number.exact) return (number.negative ? 1 : 0) + VLDigitCount(number.value / 1000000) + 7;
     }
     char scratch[VLValueTextLimit];
     return VLFormatFloat(bytes, flags, scratch);
@@ -467,7 +479,7 @@ static uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) {
 uint32_t VLFormatEnumeration(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags,
                              char* buffer) {
     VLText text = {buffer, 0, VLValueTextLimit};
-    uint64_t value = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     if (bytes->size <= 8) {
         for (const VLEnumValue* entry = enumeration->values; entry; entry = entry->next) {
             if (uint64_t(entry->value) != value) continue;
@@ -542,7 +554,7 @@ uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
 
 // Digits the bracketed index takes: the stored width, or more when the index is wider.
 static uint32_t VLIndexField(uint64_t indexWidth, uint32_t index) {
-    uint32_t digits = VLDecimalDigits(index);
+    uint32_t digits = VLDigitCount(index);
     return indexWidth > digits ? uint32_t(indexWidth) : digits;
 }
 
@@ -560,7 +572,7 @@ uint32_t VLFormatMemberName(VLString name, bool isArray, uint64_t indexWidth, ui
     if (!isArray) return keep;
     char* cursor = buffer + keep;
     *cursor++ = '[';
-    uint32_t digits = VLDecimalDigits(index);
+    uint32_t digits = VLDigitCount(index);
     memset(cursor, ' ', field - digits);
     cursor += field - digits;
     cursor += VLFormatUnsigned(index, cursor);
@@ -724,7 +736,7 @@ static void VLBuildValueText(int32_t type, uint32_t flags, const VLEnum* enumera
             return;
         }
         if (bytes->size == 4) {
-            uint64_t bits = VLMemberValue(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+            uint64_t bits = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
             VLMillionths number = VLSingleMillionths(uint32_t(bits));
             if (number.exact) {
                 cell->text = VLPutMillionthsBackwards(end, number);
@@ -781,7 +793,7 @@ void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLW
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 3) : 0;
     VLString member = pushFrame->pushFrame.name;
-    uint32_t digits = isArray ? VLDecimalDigits(index) : 0;
+    uint32_t digits = isArray ? VLDigitCount(index) : 0;
     uint32_t decoration = member.length ? 4 + (isArray ? digits + 2 : 0) : 0;  // " (." ")" "[" "]"
     uint64_t length = uint64_t(type->name.length) + member.length + decoration;
     if (length > VLNameTextLimit) {
@@ -861,7 +873,7 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
     bool isArray = scalar.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
     uint64_t indexWidth = member->indexWidth;
-    if (isArray && VLDecimalDigits(index) > member->indexWidth) member->indexWidth = VLDecimalDigits(index);
+    if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
     uint32_t addressLength = VLAddressWidth(bytes.address);
     uint32_t nameLength = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
     if (!out && columns->current == 0) {

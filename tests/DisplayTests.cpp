@@ -300,6 +300,12 @@ TEST(DisplayValue, MeasuredWidthsMatchBuiltTexts) {
         ASSERT_EQ(VLFormatAddress(value, text), VLAddressWidth(value)) << value;
         ASSERT_EQ(VLDecimalDigits(value), std::to_string(value).size());
     }
+    // Digit counts change at the powers of ten: both sides of each.
+    for (uint64_t power = 1, k = 0; k < 20; ++k, power *= 10) {
+        for (uint64_t value : {power - 1, power, power + 1, power * 2 - 1})
+            ASSERT_EQ(VLDecimalDigits(value), std::to_string(value).size()) << value;
+    }
+    EXPECT_EQ(VLDecimalDigits(UINT64_MAX), 20u);
 }
 
 TEST(DisplayNumbers, AddressesAndGroups) {
