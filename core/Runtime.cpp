@@ -131,6 +131,8 @@ enum VLOpCode : uint8_t {
 };
 
 enum VLScalarOp : uint8_t { VLScalarOp_Referenced = 1, VLScalarOp_Array = 2 };
+// VLOp_PushFrame: a is the member count's operand, number the member index.
+enum VLPushOp : uint8_t { VLPushOp_Quick = 1, VLPushOp_Detached = 2, VLPushOp_Array = 4 };
 
 // A chunk runs from its records until it has run as many instructions as it
 // holds; then it is decoded. Code that runs once (the top level stepping over
@@ -255,7 +257,9 @@ static void VLPushFrame(VLRuntime* runtime) {
     VLRuntimeFrame* frame = runtime->freeFrames;
     if (frame) {
         runtime->freeFrames = frame->parent;
-        memset(frame->slots, 0, sizeof frame->slots);
+        // Cleared in cache-line pieces: compilers turn one 512-byte clear into
+        // a string instruction that is slow to start, and a push is frequent.
+        for (uint32_t i = 0; i < VLFrameSlotCount; i += 8) memset(&frame->slots[i], 0, 8 * sizeof(int64_t));
     } else {
         frame = VLArenaNew<VLRuntimeFrame>(runtime->arena);
     }
@@ -795,9 +799,16 @@ static VLOp VLDecode(const VLInstruction* instruction) {
         op.number = member.appearIndex;
         break;
     }
-    case VLInstructionType_PushFrame:  // run from the record; the innermost frame changes
+    case VLInstructionType_PushFrame: {  // the common case decoded; the innermost frame changes
+        const auto& push = instruction->pushFrame;
         op.code = VLOp_PushFrame;
+        op.number = push.memberIndex;
+        if (push.typeIndex.kind != VLLocationKind_None && !push.referenced &&
+            VLNearOperand(push.memberCount, &op.a))
+            op.d = uint8_t(VLPushOp_Quick | (push.detached ? VLPushOp_Detached : 0) |
+                           (push.arrayCount.kind != VLLocationKind_None ? VLPushOp_Array : 0));
         return op;
+    }
     case VLInstructionType_PopFrame:  // the innermost frame changes
         op.code = VLOp_PopFrame;
         return op;
@@ -893,6 +904,29 @@ VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
     result.instruction = instruction;
     runtime->position = VLPositionOf(cursor);
     return result;
+}
+
+// A push-frame in its common case, done here: an instance that no path can
+// reach, in the pool's record, its member's count already fixed (or no array)
+// and the element below it. Returns false, changing nothing, in every other
+// case, which then runs from the record.
+static inline bool VLQuickPush(VLRuntime* runtime, int64_t memberCount, const VLOp* op) {
+    if (!(op->d & VLPushOp_Quick) || runtime->stackCount >= VLMaxStackCount) return false;
+    VL_ASSERT(memberCount >= 0 && uint64_t(memberCount) <= UINT32_MAX);
+    VLRuntimeMember* parent = runtime->currentMember;
+    if (!(op->d & VLPushOp_Detached) && parent) {
+        VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, op->number);
+        uint32_t element = VLCurrentElement(runtime);
+        if (array->arrayCount == 0) {
+            if ((op->d & VLPushOp_Array) || element != 0) return false;
+            array->arrayCount = 1;
+        } else if (element >= array->arrayCount) {
+            return false;
+        }
+    }
+    runtime->currentMember = VLPooledInstance(runtime, uint32_t(memberCount), parent);
+    VLPushFrame(runtime);
+    return true;
 }
 
 // Contract: as VLRuntimeStep repeated, stopping after a step that sets flags
@@ -1003,7 +1037,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
                 shown = op;
                 break;
             case VLOp_PushFrame:  // a new innermost frame; shown
-                VLExecutePushFrame(runtime, VL_INSTRUCTION(op), &result);
+                if (!VLQuickPush(runtime, VL_SLOT(op->a), op)) VLExecutePushFrame(runtime, VL_INSTRUCTION(op), &result);
                 local = runtime->frames->slots;
                 shown = op;
                 break;
