@@ -154,6 +154,9 @@ int VLAcceptWord(VLContext* ctx, const char* word);
 bool VLIsPunctuation(const VLToken* token, uint32_t code);
 bool VLTokenIs(const VLToken* token, const char* word);  // token text equals word
 // Errors: token null means the current token (itself null at the end of the list).
+// VLReportError keeps the format and its arguments and formats them only if the
+// error is reported, so a %s or %.*s text must live as long as the compilation
+// (token texts, arena copies), and the format may use only %s, %.*s, %u, %d, %c, %%.
 void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void VLRecordError(VLContext* ctx, VLToken* token, const char* message);
