@@ -175,7 +175,10 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             --stepsLeft;
             result = VLRuntimeStep(&runtime);
         } else {
-            result = VLRuntimeRun(&runtime, &stepsLeft);
+            // The measuring pass sees only members: struct headers and print
+            // output are not measured, and every member line starts at the
+            // first column anyway.
+            result = VLRuntimeRun(&runtime, &stepsLeft, printing ? VLRuntimeShow_All : VLRuntimeShow_Members);
         }
         VLInstruction* instruction = result.instruction;
         if (!instruction) break;

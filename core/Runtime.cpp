@@ -598,15 +598,16 @@ static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruct
 
 // Contract: runs `instruction` (taken from `cursor`, which already stands after
 // it; a jump moves it to after its target); failures go into `result`.
-// Returns true for the kinds the front end must see (when members are shown).
-static bool VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
+// Returns the VLRuntimeShow kind of the instructions the front end may have
+// to see, 0 for the others.
+static uint32_t VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
                       VLRuntimeResult* result) {
     switch (instruction->type) {
     case VLInstructionType_Invalid:  // no effect
-        return false;
+        return 0;
     case VLInstructionType_LoadConstant:  // D = the constant
         *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
-        return false;
+        return 0;
     case VLInstructionType_Negate:      // D = -operand
     case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
     case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
@@ -614,7 +615,7 @@ static bool VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCu
     case VLInstructionType_Copy:        // D = operand
         *VLSlot(runtime, instruction->destination) =
             VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
-        return false;
+        return 0;
     case VLInstructionType_Add:           // D = left + right, wrapping
     case VLInstructionType_Subtract:      // D = left - right, wrapping
     case VLInstructionType_Multiply:      // D = left * right, wrapping
@@ -636,82 +637,82 @@ static bool VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCu
         int64_t left = VLValue(runtime, instruction->binary.left);
         int64_t right = VLValue(runtime, instruction->binary.right);
         *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
-        return false;
+        return 0;
     }
     case VLInstructionType_PushFrame:  // instance record, then a new frame
         VLExecutePushFrame(runtime, instruction, result);
-        return true;
+        return VLRuntimeShow_Structs;
     case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
         VLPopFrame(runtime);
-        return true;
+        return VLRuntimeShow_Structs;
     case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
         VLContinueAfter(runtime, instruction->structDefinition.endIndex, cursor);
-        return false;
+        return 0;
     case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
         VL_ASSERT(runtime->currentMember);
         runtime->currentMember = runtime->currentMember->parent;
         VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]), cursor);
-        return false;
+        return 0;
     case VLInstructionType_SetArrayIndex:  // element number for the members declared next
         if (runtime->stackCount >= 2)
             runtime->arrayIndices[runtime->stackCount - 2] =
                 uint32_t(VLValue(runtime, instruction->arrayIndex.value));
-        return false;
+        return 0;
     case VLInstructionType_ScalarMemberU:  // check (and, when referenced, keep) an unsigned scalar
     case VLInstructionType_ScalarMemberS:  // the same, sign-extended
     case VLInstructionType_ScalarMemberF:  // the same, the bits of a float unconverted
         VLExecuteScalarMember(runtime, instruction, result);
-        return true;
+        return VLRuntimeShow_Members;
     case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
         VLExecuteValueOfMember(runtime, instruction, result);
-        return false;
+        return 0;
     case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
         const auto& jump = instruction->jump;
-        if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) return false;
+        if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) return 0;
         uint32_t target = jump.target.kind != VLLocationKind_None
                               ? uint32_t(VLValue(runtime, jump.target))
                               : jump.targetIndex;
         VLContinueAfter(runtime, target, cursor);
-        return false;
+        return 0;
     }
     case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
         *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
-        return false;
+        return 0;
     case VLInstructionType_HideMembers:  // members and print output hidden until shown again
         ++runtime->membersHidden;
-        return false;
+        return 0;
     case VLInstructionType_ShowMembers:  // end of one hidden region
         VL_ASSERT(runtime->membersHidden > 0);
         --runtime->membersHidden;
-        return false;
+        return 0;
     case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
         if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
             *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
-        return false;
+        return 0;
     case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
         if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
             *VLSlot(runtime, instruction->destination) = type->memberCount;
-        return false;
+        return 0;
     case VLInstructionType_FetchTypeIndex:  // D = index of the type
         if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
             *VLSlot(runtime, instruction->destination) = type->index;
-        return false;
+        return 0;
     case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
         int64_t key = VLValue(runtime, instruction->typeLookup.key);
         *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
-        return false;
+        return 0;
     }
     case VLInstructionType_Assert:  // report when the condition is 0
         if (VLValue(runtime, instruction->assertion.condition) == 0)
             result->flags |= VLRuntimeResultFlag_AssertionFailed;
-        return false;
+        return 0;
     case VLInstructionType_Print:  // nothing to run: the front end prints the message
-        return true;
+        return VLRuntimeShow_Prints;
     case VLInstructionType_Breakpoint:  // no effect
-        return false;
+        return 0;
     default:  // no such kind: the compiler emits only the kinds above
         VL_ASSERT(!"instruction kind out of range");
-        return false;
+        return 0;
     }
 }
 
@@ -930,12 +931,12 @@ static inline bool VLQuickPush(VLRuntime* runtime, int64_t memberCount, const VL
 }
 
 // Contract: as VLRuntimeStep repeated, stopping after a step that sets flags
-// or whose instruction the front end must see while members are shown, at the
+// or whose instruction is of a kind in `show` while members are shown, at the
 // end, or when `*stepsLeft` is used up. Chunks that run often go decoded
 // (operands resolved, common pairs in one go); the others run from their
 // records. The position is a chunk and a place in it, as in VLRuntime, so
 // that entering and leaving cost little: the front end calls once per member.
-VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show) {
     VLRuntimeResult result = {};
     VLInstructionChunk* chunk = runtime->position.chunk;
     uint32_t place = runtime->position.place;
@@ -951,7 +952,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
             VLInstruction* instruction = &chunk->items[place];
             VLCursor cursor = {chunk, instruction + 1, chunk->items + chunk->count, chunkNumber};
             --left;
-            bool shown = VLExecute(runtime, instruction, &cursor, &result);
+            uint32_t shown = VLExecute(runtime, instruction, &cursor, &result) & show;
             VLCursorReady(&cursor);
             chunk = cursor.chunk;
             place = chunk ? uint32_t(cursor.next - chunk->items) : 0;
@@ -963,7 +964,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
         }
         const VLOp* op = ops + place;
         int64_t* local = runtime->frames->slots;
-        const VLOp* shown = nullptr;  // an op whose instruction the front end may have to see
+        uint32_t shown = 0;  // the kind of the op's instruction when the front end may have to see it
 #define VL_SLOT(operand) ((operand) & VLGlobalOperand ? global : local)[(operand) & VLSlotMask]
 #define VL_INSTRUCTION(decoded) (chunk->items + ((decoded) - ops))
 // The step of an op that can neither fail nor be shown: on to the next op.
@@ -1034,17 +1035,17 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
             case VLOp_Scalar:  // checked (and kept when referenced); shown
                 if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
                     VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), &result);
-                shown = op;
+                shown = show & VLRuntimeShow_Members;
                 break;
             case VLOp_PushFrame:  // a new innermost frame; shown
                 if (!VLQuickPush(runtime, VL_SLOT(op->a), op)) VLExecutePushFrame(runtime, VL_INSTRUCTION(op), &result);
                 local = runtime->frames->slots;
-                shown = op;
+                shown = show & VLRuntimeShow_Structs;
                 break;
             case VLOp_PopFrame:  // back to the frame below; shown
                 VLPopFrame(runtime);
                 local = runtime->frames->slots;
-                shown = op;
+                shown = show & VLRuntimeShow_Structs;
                 break;
             case VLOp_LessThenGotoIf:  // T = left < right; jump when T is not 0
                 VL_SLOT(op->d) = VL_SLOT(op->a) < VL_SLOT(op->b);
@@ -1070,7 +1071,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
                 VL_ASSERT(op->code == VLOp_Plain);
                 VLInstruction* instruction = VL_INSTRUCTION(op);
                 VLCursor cursor = {chunk, instruction + 1, chunk->items + chunk->count, chunkNumber};
-                if (VLExecute(runtime, instruction, &cursor, &result)) shown = op;
+                shown = VLExecute(runtime, instruction, &cursor, &result) & show;
                 local = runtime->frames->slots;
                 if (cursor.chunk != chunk || cursor.next != instruction + 1) {  // it jumped
                     jumpTo = cursor.chunk ? cursor.chunk->items[0].index + uint32_t(cursor.next - cursor.chunk->items)
@@ -1105,7 +1106,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft) {
                 stop = true;
                 break;
             }
-            shown = nullptr;
+            shown = 0;
         }
 #undef VL_NEXT
 #undef VL_INSTRUCTION

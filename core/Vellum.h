@@ -598,10 +598,16 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
                    uint64_t dataSize, VLArena* arena);
 bool VLRuntimeHasEnded(const VLRuntime* runtime);
 VLRuntimeResult VLRuntimeStep(VLRuntime* runtime);
-// Steps until an instruction the front end must see has run (push-frame,
-// pop-frame, a scalar member or print while members are shown), a step sets
-// flags, the program ends or `*stepsLeft` steps have run (each step takes one).
-// Returns the result of that last step; instruction null at the end or when
-// no step was left.
-VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft);
+// The kinds of instruction VLRuntimeRun stops after (while members are shown).
+enum VLRuntimeShow : uint32_t {
+    VLRuntimeShow_Structs = 1,  // push-frame, pop-frame
+    VLRuntimeShow_Members = 2,  // scalar members
+    VLRuntimeShow_Prints = 4,   // print
+    VLRuntimeShow_All = 7,
+};
+// Steps until an instruction of a kind in `show` has run while members are
+// shown, a step sets flags, the program ends or `*stepsLeft` steps have run
+// (each step takes one). Returns the result of that last step; instruction
+// null at the end or when no step was left.
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show = VLRuntimeShow_All);
 int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location);

@@ -1349,8 +1349,9 @@ Trace BySingleSteps(const VLProgram* program, const std::vector<uint8_t>& data, 
 }
 
 // The same through VLRuntimeRun, `limit` steps in all, handed out `slice`
-// steps at a time.
-Trace ByRuns(const VLProgram* program, const std::vector<uint8_t>& data, uint64_t limit, uint64_t slice) {
+// steps at a time, stopping at the kinds in `show`.
+Trace ByRuns(const VLProgram* program, const std::vector<uint8_t>& data, uint64_t limit, uint64_t slice,
+             uint32_t show = VLRuntimeShow_All) {
     VLArena arena{};
     VLRuntime rt;
     VLRuntimeInit(&rt, program, data.data(), data.size(), &arena);
@@ -1358,7 +1359,7 @@ Trace ByRuns(const VLProgram* program, const std::vector<uint8_t>& data, uint64_
     while (trace.steps < limit) {
         uint64_t budget = std::min(slice, limit - trace.steps);
         uint64_t left = budget;
-        VLRuntimeResult r = VLRuntimeRun(&rt, &left);
+        VLRuntimeResult r = VLRuntimeRun(&rt, &left, show);
         trace.steps += budget - left;
         if (!r.instruction) {
             if (left == 0) continue;  // the slice is used up
@@ -1453,6 +1454,26 @@ TEST(RunLoop, MatchesSingleStepsOnCompiledLayouts) {
 
 // A step budget cuts the run exactly where single steps stop, also inside
 // the pairs the decoded form runs in one go.
+// Stopping only at members (the measuring pass) skips the other kinds and
+// nothing else.
+TEST(RunLoop, StopsOnlyAtTheKindsAskedFor) {
+    std::vector<uint8_t> data = Pattern(1500, 13);
+    for (const char* layout : kRunLoopLayouts) {
+        Compiled compiled(layout);
+        ASSERT_TRUE(compiled.ok) << layout;
+        Trace single = BySingleSteps(&compiled.program, data, UINT64_MAX);
+        Trace members = ByRuns(&compiled.program, data, UINT64_MAX, UINT64_MAX, VLRuntimeShow_Members);
+        std::vector<Seen> expected;
+        for (const Seen& seen : single.seen) {
+            int32_t type = VLInstructionPointer(&compiled.program.instructions, seen.index)->type;
+            if (seen.flags || (type >= VLInstructionType_ScalarMemberU && type <= VLInstructionType_ScalarMemberF))
+                expected.push_back(seen);
+        }
+        EXPECT_EQ(members.steps, single.steps) << layout;
+        EXPECT_TRUE(members.seen == expected) << layout;
+    }
+}
+
 TEST(RunLoop, StepBudgetsStopAtTheSameStep) {
     std::vector<uint8_t> data = Pattern(1500, 11);
     for (const char* layout : {kRunLoopLayouts[0], kRunLoopLayouts[2], kRunLoopLayouts[3]}) {
@@ -1481,7 +1502,7 @@ std::vector<int64_t> PrintedValues(const VLProgram* program, const std::vector<u
     uint64_t left = UINT64_MAX;
     *flags = 0;
     for (;;) {
-        VLRuntimeResult r = VLRuntimeRun(&rt, &left);
+        VLRuntimeResult r = VLRuntimeRun(&rt, &left, VLRuntimeShow_All);
         if (!r.instruction) break;
         *flags = r.flags;
         if (r.flags) break;
