@@ -149,25 +149,67 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
     }
 }
 
-// One pass over the data with a fresh runtime. The measuring pass (`printing`
-// false) prints nothing but the trace; the printing pass prints members,
-// print output, reports and the no-members warning.
+// What a pass shows, and the count of member lines (the no-members warning).
+struct VLPassShow {
+    VLColumns* columns;
+    VLWriter* display;  // null in the measuring pass
+    VLWriter* out;
+    bool printing;
+    uint64_t exported;
+};
+
+// The front end's part of a step that ran while members are shown: a header,
+// the end of a struct, a member line or print output.
+static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction* instruction) {
+    switch (instruction->type) {
+    case VLInstructionType_PushFrame:  // a struct member begins: its header line
+        VLPrintStructHeader(instruction, runtime, show->display);
+        break;
+    case VLInstructionType_PopFrame:  // a struct member ends: back to the first column
+        VLPrintStructEnd(show->columns, show->display);
+        break;
+    case VLInstructionType_ScalarMemberU:  // one exported member line
+    case VLInstructionType_ScalarMemberS:
+    case VLInstructionType_ScalarMemberF:
+        VLPrintMember(const_cast<VLInstruction*>(instruction), runtime, show->columns, show->display);
+        ++show->exported;
+        break;
+    case VLInstructionType_Print:  // the message, and the value when one is given
+        if (!show->printing) break;
+        VLWriteString(show->out, instruction->print.message);
+        if (instruction->print.value.kind != VLLocationKind_None)
+            VLWritef(show->out, " %lli",
+                     static_cast<long long>(*VLResolveLocation(runtime, instruction->print.value)));
+        VLWriteChar(show->out, '\n');
+        break;
+    default:  // nothing to show
+        break;
+    }
+}
+
+// The run loop hands every step to show straight to VLShowStep and runs on.
+static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
+    VLShowStep(static_cast<VLPassShow*>(context), runtime, result->instruction);
+    return true;
+}
+
+// One pass over the data with a fresh runtime whose records come from
+// `arena`. The measuring pass (`printing` false) prints nothing but the
+// trace; the printing pass prints members, print output, reports and the
+// no-members warning.
 static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layout,
                       const VLRunOptions* options, VLColumns* columns, bool printing,
-                      VLWriter* out, VLWriter* err) {
-    VLArena arena = {};
+                      VLArena* arena, VLWriter* out, VLWriter* err) {
     VLRuntime runtime;
-    VLRuntimeInit(&runtime, program, reinterpret_cast<const uint8_t*>(data->data), data->size,
-                  &arena);
-    VLWriter* display = printing ? out : nullptr;
+    VLRuntimeInit(&runtime, program, reinterpret_cast<const uint8_t*>(data->data), data->size, arena);
+    VLPassShow show = {columns, printing ? out : nullptr, out, printing, 0};
     bool trace = options->debug && !printing;
     uint64_t stepsLeft = options->stepLimit ? options->stepLimit : UINT64_MAX;
     uint32_t depth = 0;
-    uint64_t exported = 0;
     for (;;) {
         // The trace shows every instruction before it runs, so it goes one
-        // step at a time; otherwise the runtime runs on to the next
-        // instruction that has something to show.
+        // step at a time; otherwise the runtime runs on, handing what there
+        // is to show to VLShowStep, until a report or the end.
         VLRuntimeResult result;
         if (trace) {
             if (stepsLeft == 0 || VLRuntimeHasEnded(&runtime)) break;
@@ -178,7 +220,8 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             // The measuring pass sees only members: struct headers and print
             // output are not measured, and every member line starts at the
             // first column anyway.
-            result = VLRuntimeRun(&runtime, &stepsLeft, printing ? VLRuntimeShow_All : VLRuntimeShow_Members);
+            uint32_t kinds = printing ? VLRuntimeShow_All : VLRuntimeShow_Members;
+            result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, &show);
         }
         VLInstruction* instruction = result.instruction;
         if (!instruction) break;
@@ -186,45 +229,24 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             if (printing) VLPrintReports(&result, layout, data, err);
             break;
         }
-        if (runtime.membersHidden != 0) continue;
-        switch (instruction->type) {
-        case VLInstructionType_PushFrame:  // a struct member begins: its header line
-            VLPrintStructHeader(instruction, &runtime, display);
-            break;
-        case VLInstructionType_PopFrame:  // a struct member ends: back to the first column
-            VLPrintStructEnd(columns, display);
-            break;
-        case VLInstructionType_ScalarMemberU:  // one exported member line
-        case VLInstructionType_ScalarMemberS:
-        case VLInstructionType_ScalarMemberF:
-            VLPrintMember(instruction, &runtime, columns, display);
-            ++exported;
-            break;
-        case VLInstructionType_Print:  // the message, and the value when one is given
-            if (!printing) break;
-            VLWriteString(out, instruction->print.message);
-            if (instruction->print.value.kind != VLLocationKind_None)
-                VLWritef(out, " %lli",
-                         static_cast<long long>(*VLResolveLocation(&runtime, instruction->print.value)));
-            VLWriteChar(out, '\n');
-            break;
-        default:  // nothing to show
-            break;
-        }
+        if (runtime.membersHidden == 0) VLShowStep(&show, &runtime, instruction);
     }
-    if (printing && exported == 0)
+    if (printing && show.exported == 0)
         VLWriteText(out, "WARNING No members exported, this can be due to missing 'layout' or "
                          "because type had no members.\n");
-    // The member tree is never read after its pass.
-    VLArenaRelease(&arena);
 }
 
 void VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err) {
     if (options->debug) VLPrintListing(program, out);
     VLColumns columns = {};
+    // The measuring pass's records are never read again: the printing pass
+    // gets the same memory, already mapped, instead of fresh pages.
+    VLArena arena = {};
     for (int pass = 0; pass < 2; ++pass) {
         if (options->debug) VLWriteChar(out, '\n');
-        VLRunPass(program, data, layout, options, &columns, pass == 1, out, err);
+        if (pass == 1) VLArenaReset(&arena);
+        VLRunPass(program, data, layout, options, &columns, pass == 1, &arena, out, err);
     }
+    VLArenaRelease(&arena);
 }

@@ -2,7 +2,10 @@
 //
 // Every record of a token list, a compiled program or a runtime comes from an
 // arena: allocation is a pointer bump, and a whole compilation or run is
-// released at once (the command line never releases; tests and fuzz targets do).
+// released at once (the command line releases only the runs; tests and fuzz
+// targets release everything). An arena can also be reset and filled again
+// from the same blocks: on this kind of machine a page touched for the first
+// time costs far more than clearing it again.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +14,8 @@
 
 struct VLArenaBlock {
     VLArenaBlock* next;
-    size_t size;
+    size_t size;  // of the whole block, header included
+    size_t used;  // bytes handed out after the header, once the block is no longer the newest
 };
 
 // Blocks start small (a short layout needs little) and double up to 1 MiB.
@@ -25,31 +29,70 @@ void VLAssertFailed(const char* expression, const char* file, int line) {
 
 static size_t VLAlignUp(size_t n) { return (n + VLArenaAlignment - 1) & ~size_t(VLArenaAlignment - 1); }
 
-// Opens a block large enough for one allocation of `size` bytes; large
-// allocations get a block of their own so the current block keeps its room.
-static void* VLArenaAllocSlow(VLArena* arena, size_t size) {
-    size_t header = VLAlignUp(sizeof(VLArenaBlock));
-    size_t regular = VLArenaFirstBlockSize;
-    if (arena->blocks) regular = arena->blocks->size * 2 < VLArenaBlockSize ? arena->blocks->size * 2 : VLArenaBlockSize;
-    size_t blockSize = size + header > regular ? size + header : regular;
+static size_t VLBlockHeader() { return VLAlignUp(sizeof(VLArenaBlock)); }
+
+// Records how much of the newest block has been handed out (or is still
+// waiting to be zeroed from an earlier use), before it stops being the newest.
+static void VLCloseNewestBlock(VLArena* arena) {
+    VLArenaBlock* block = arena->blocks;
+    if (!block) return;
+    char* start = reinterpret_cast<char*>(block) + VLBlockHeader();
+    char* end = reinterpret_cast<uintptr_t>(arena->dirty) > reinterpret_cast<uintptr_t>(arena->cursor) ? arena->dirty
+                                                                                                     : arena->cursor;
+    block->used = size_t(end - start);
+}
+
+// A block of `blockSize` bytes: the first spare block when it is large enough
+// (its handed-out part still to be zeroed: `*dirty` bytes), else a new one.
+// Spare blocks too small for the request are freed: runs that allocate alike
+// (the two passes) take them back in the order they were made.
+static VLArenaBlock* VLTakeBlock(VLArena* arena, size_t blockSize, size_t* dirty) {
+    while (arena->spare) {
+        VLArenaBlock* block = arena->spare;
+        arena->spare = block->next;
+        if (block->size >= blockSize) {
+            *dirty = block->used;
+            arena->totalBytes += block->size;
+            return block;
+        }
+        free(block);
+    }
     VLArenaBlock* block = static_cast<VLArenaBlock*>(calloc(1, blockSize));
     if (!block) {
         fflush(stdout);
-        fprintf(stderr, "Out of memory (%zu bytes requested).\n", size);
+        fprintf(stderr, "Out of memory (%zu bytes requested).\n", blockSize);
         exit(-1);
     }
     block->size = blockSize;
     arena->totalBytes += blockSize;
+    *dirty = 0;
+    return block;
+}
+
+// Opens a block large enough for one allocation of `size` bytes; large
+// allocations get a block of their own so the current block keeps its room.
+static void* VLArenaAllocSlow(VLArena* arena, size_t size) {
+    size_t header = VLBlockHeader();
+    size_t regular = VLArenaFirstBlockSize;
+    if (arena->blocks) regular = arena->blocks->size * 2 < VLArenaBlockSize ? arena->blocks->size * 2 : VLArenaBlockSize;
+    size_t blockSize = size + header > regular ? size + header : regular;
+    size_t dirty;
+    VLArenaBlock* block = VLTakeBlock(arena, blockSize, &dirty);
     char* start = reinterpret_cast<char*>(block) + header;
     if (blockSize == regular || !arena->blocks) {
+        VLCloseNewestBlock(arena);
         block->next = arena->blocks;
         arena->blocks = block;
         arena->cursor = start + size;
-        arena->limit = reinterpret_cast<char*>(block) + blockSize;
+        arena->limit = reinterpret_cast<char*>(block) + block->size;
+        arena->dirty = start + dirty;
+        memset(start, 0, size < dirty ? size : dirty);
     } else {
-        // A dedicated block: link it behind the current one.
+        // A dedicated block: link it behind the current one; it is handed out whole.
         block->next = arena->blocks->next;
         arena->blocks->next = block;
+        block->used = block->size - header;
+        memset(start, 0, size < dirty ? size : dirty);
     }
     return start;
 }
@@ -57,21 +100,55 @@ static void* VLArenaAllocSlow(VLArena* arena, size_t size) {
 void* VLArenaAlloc(VLArena* arena, size_t size) {
     size = VLAlignUp(size ? size : 1);
     if (size_t(arena->limit - arena->cursor) >= size && arena->cursor) {
-        void* result = arena->cursor;
+        char* result = arena->cursor;
         arena->cursor += size;
-        return result;  // blocks come zeroed from calloc and are never reused
+        // New blocks come zeroed from calloc; a block kept by a reset is
+        // zeroed again as far as it had been handed out.
+        if (reinterpret_cast<uintptr_t>(result) < reinterpret_cast<uintptr_t>(arena->dirty)) {
+            size_t stale = size_t(arena->dirty - result);
+            memset(result, 0, size < stale ? size : stale);
+        }
+        return result;
     }
     return VLArenaAllocSlow(arena, size);
 }
 
-void VLArenaRelease(VLArena* arena) {
-    VLArenaBlock* block = arena->blocks;
+static void VLFreeBlocks(VLArenaBlock* block) {
     while (block) {
         VLArenaBlock* next = block->next;
         free(block);
         block = next;
     }
+}
+
+void VLArenaRelease(VLArena* arena) {
+    VLFreeBlocks(arena->blocks);
+    VLFreeBlocks(arena->spare);
     *arena = VLArena{};
+}
+
+// Keeps the blocks of regular size, oldest first, behind any spare blocks
+// not used since the last reset; dedicated blocks (possibly huge and mostly
+// untouched) are freed, since zeroing them again would touch all their pages.
+void VLArenaReset(VLArena* arena) {
+    VLCloseNewestBlock(arena);
+    VLArenaBlock* kept = nullptr;  // oldest first, built by pushing the newest-first list
+    for (VLArenaBlock* block = arena->blocks; block;) {
+        VLArenaBlock* next = block->next;
+        if (block->size <= VLArenaBlockSize) {
+            block->next = kept;
+            kept = block;
+        } else {
+            free(block);
+        }
+        block = next;
+    }
+    VLArenaBlock** tail = &kept;
+    while (*tail) tail = &(*tail)->next;
+    *tail = arena->spare;
+    VLArena reset = {};
+    reset.spare = kept;
+    *arena = reset;
 }
 
 bool VLStringEquals(VLString a, VLString b) {

@@ -930,13 +930,29 @@ static inline bool VLQuickPush(VLRuntime* runtime, int64_t memberCount, const VL
     return true;
 }
 
+// Hands a step the run would stop after to the visitor, with the position
+// brought up to date; true when the run goes on (the result is then emptied).
+static bool VLVisit(VLRuntime* runtime, VLInstructionChunk* chunk, uint32_t place, VLRuntimeVisitor visitor,
+                    void* context, VLRuntimeResult* result) {
+    if (!visitor) return false;
+    if (chunk && place >= chunk->count) {
+        chunk = chunk->next;
+        place = 0;
+    }
+    runtime->position = VLInstructionPosition{chunk, place};
+    if (!visitor(context, runtime, result)) return false;
+    result->instruction = nullptr;
+    return true;
+}
+
 // Contract: as VLRuntimeStep repeated, stopping after a step that sets flags
 // or whose instruction is of a kind in `show` while members are shown, at the
 // end, or when `*stepsLeft` is used up. Chunks that run often go decoded
 // (operands resolved, common pairs in one go); the others run from their
 // records. The position is a chunk and a place in it, as in VLRuntime, so
 // that entering and leaving cost little: the front end calls once per member.
-VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show) {
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show,
+                             VLRuntimeVisitor visitor, void* context) {
     VLRuntimeResult result = {};
     VLInstructionChunk* chunk = runtime->position.chunk;
     uint32_t place = runtime->position.place;
@@ -958,7 +974,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
             place = chunk ? uint32_t(cursor.next - chunk->items) : 0;
             if (result.flags || (shown && runtime->membersHidden == 0)) {
                 result.instruction = instruction;
-                stop = true;
+                stop = result.flags || !VLVisit(runtime, chunk, place, visitor, context, &result);
             }
             continue;
         }
@@ -1103,8 +1119,10 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
             ++op;
             if (result.flags || (shown && runtime->membersHidden == 0)) {
                 result.instruction = VL_INSTRUCTION(op - 1);
-                stop = true;
-                break;
+                if (result.flags || !VLVisit(runtime, chunk, uint32_t(op - ops), visitor, context, &result)) {
+                    stop = true;
+                    break;
+                }
             }
             shown = 0;
         }

@@ -28,10 +28,15 @@ struct VLArena {
     VLArenaBlock* blocks;   // newest block first
     char* cursor;           // next free byte of the newest block
     char* limit;            // end of the newest block
-    uint64_t totalBytes;    // bytes of all blocks, for statistics
+    uint64_t totalBytes;    // bytes of all blocks in use, for statistics and limits
+    VLArenaBlock* spare;    // blocks kept by VLArenaReset, oldest first, used again before new ones
+    char* dirty;            // end of what the newest block handed out before the reset (zeroed again on reuse)
 };
 void* VLArenaAlloc(VLArena* arena, size_t size);  // zeroed, 16-byte aligned; never null
 void VLArenaRelease(VLArena* arena);              // frees all blocks; the arena is empty again
+// Empties the arena but keeps its blocks of regular size, so that the next
+// records come from memory already in place; they are zeroed as they are handed out.
+void VLArenaReset(VLArena* arena);
 template <class T> T* VLArenaNew(VLArena* arena, size_t count = 1) {
     return static_cast<T*>(VLArenaAlloc(arena, sizeof(T) * count));
 }
@@ -609,5 +614,10 @@ enum VLRuntimeShow : uint32_t {
 // shown, a step sets flags, the program ends or `*stepsLeft` steps have run
 // (each step takes one). Returns the result of that last step; instruction
 // null at the end or when no step was left.
-VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show = VLRuntimeShow_All);
+// With a visitor, a step it would stop after without flags is handed to the
+// visitor instead (the runtime standing after that step); the run goes on
+// while the visitor returns true. A visitor reads the runtime and must not step it.
+using VLRuntimeVisitor = bool (*)(void* context, VLRuntime* runtime, const VLRuntimeResult* result);
+VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show = VLRuntimeShow_All,
+                             VLRuntimeVisitor visitor = nullptr, void* context = nullptr);
 int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location);

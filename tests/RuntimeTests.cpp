@@ -1621,4 +1621,52 @@ TEST(MemberTree, ReportsOfMembersNoPathNames) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Arena reset: the printing pass takes the measuring pass's memory again
+// ---------------------------------------------------------------------------
+
+// Allocations of these sizes (the last ones larger than a regular block),
+// every byte written non-zero.
+std::vector<unsigned char*> FillArena(VLArena* arena, const std::vector<size_t>& sizes) {
+    std::vector<unsigned char*> blocks;
+    for (size_t size : sizes) {
+        auto* p = static_cast<unsigned char*>(VLArenaAlloc(arena, size));
+        for (size_t i = 0; i < size; ++i) EXPECT_EQ(p[i], 0) << "allocation of " << size << " not zeroed";
+        memset(p, 0xA5, size);
+        blocks.push_back(p);
+    }
+    return blocks;
+}
+
+TEST(ArenaReset, HandsOutTheSameMemoryZeroedAgain) {
+    std::vector<size_t> sizes;
+    for (int i = 0; i < 3000; ++i) sizes.push_back(size_t(16 + (i * 37) % 900));
+    sizes.push_back(3 << 20);  // a block of its own
+    VLArena arena{};
+    std::vector<unsigned char*> first = FillArena(&arena, sizes);
+    uint64_t firstBytes = arena.totalBytes;
+    VLArenaReset(&arena);
+    EXPECT_EQ(arena.totalBytes, 0u);
+    std::vector<unsigned char*> second = FillArena(&arena, sizes);  // checks every byte is zero
+    EXPECT_EQ(arena.totalBytes, firstBytes);
+    // The same sequence of requests gets the same places (blocks reused oldest first).
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) ASSERT_EQ(second[i], first[i]) << i;
+    VLArenaRelease(&arena);
+}
+
+TEST(ArenaReset, ZeroesWhatAnEarlierUseWroteAfterAShorterOne) {
+    VLArena arena{};
+    std::vector<size_t> many(2000, 64), few(10, 64), more(3000, 48);
+    FillArena(&arena, many);
+    VLArenaReset(&arena);
+    FillArena(&arena, few);  // writes little: the rest of the block stays to be zeroed
+    VLArenaReset(&arena);
+    FillArena(&arena, more);  // checks every byte is zero
+    VLArenaReset(&arena);
+    FillArena(&arena, {1 << 21, 100, 5 << 20});  // other sizes than before
+    VLArenaRelease(&arena);
+    EXPECT_EQ(arena.blocks, nullptr);
+    EXPECT_EQ(arena.spare, nullptr);
+}
+
 }  // namespace
