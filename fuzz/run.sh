@@ -15,9 +15,15 @@ case $target in
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELLUM_FUZZ_BUILD:-$root/build-fuzz}
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVELLUM_FUZZ=ON -DVELLUM_TESTS=OFF -DVELLUM_SANITIZE=ON >/dev/null
-cmake --build "$build" --target "$target" >/dev/null
+buildlog=$(mktemp)
+trap 'rm -f "$buildlog"' EXIT
+if ! { CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+         -DVELLUM_FUZZ=ON -DVELLUM_TESTS=OFF -DVELLUM_SANITIZE=ON &&
+       cmake --build "$build" --target "$target"; } >"$buildlog" 2>&1; then
+  tail -n 40 "$buildlog" >&2
+  echo "fuzz/run.sh: building $target failed" >&2
+  exit 1
+fi
 corpus=$build/corpus-$target
 artifacts=$build/artifacts-$target
 mkdir -p "$corpus" "$artifacts"
@@ -33,7 +39,7 @@ case $target in
 esac
 "$root"/fuzz/make-seeds.sh "$root" >/dev/null
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$buildlog" "$log"' EXIT
 status=0
 # -rss_limit_mb: a run that needs more than 1 GiB is a finding (layouts and
 # data this small must never need that much); -timeout: 10 s for one input.
