@@ -128,6 +128,13 @@ enum VLOpCode : uint8_t {
     VLOp_LoadThenScalar,  // the size's load, then the scalar member
     VLOp_LoadThenAdd,     // a constant's load, then an add
     VLOp_LessThenGotoIf,  // a loop's test, then its conditional jump
+    VLOp_LoadThenGoto,    // the return number's load, then the call's jump
+    VLOp_LoadThenLoad,    // two loads of constants
+    // Runs of a member (three and five steps): the size's load, the scalar
+    // member (handed to the visitor) and the cursor advance; before them the
+    // element counter's load and set-array-index.
+    VLOp_ScalarRun,
+    VLOp_MemberRun,
 };
 
 enum VLScalarOp : uint8_t { VLScalarOp_Referenced = 1, VLScalarOp_Array = 2 };
@@ -846,13 +853,24 @@ static VLOp VLDecode(const VLInstruction* instruction) {
 // Marks the pairs that the compiler emits for every member and loop: a load
 // followed by set-array-index, a scalar member or an add; a less followed by
 // the conditional jump on its result.
+// The runs of every member: [load Z; scalar(size Z); add] and, before it,
+// [load I; set-array-index I]; the loads must feed the ops that follow them.
+static bool VLIsScalarRun(const VLOp* ops, uint32_t i, uint32_t count) {
+    return i + 2 < count && ops[i].code == VLOp_Load && ops[i + 1].code == VLOp_Scalar &&
+           ops[i + 1].b == ops[i].d && ops[i + 2].code == VLOp_Add;
+}
+
 static void VLPairOps(VLOp* ops, uint32_t count) {
     for (uint32_t i = 0; i + 1 < count; ++i) {
         uint8_t next = ops[i + 1].code;
         if (ops[i].code == VLOp_Load) {
-            if (next == VLOp_SetArrayIndex) ops[i].code = VLOp_LoadThenIndex;
+            if (next == VLOp_SetArrayIndex && ops[i + 1].a == ops[i].d)
+                ops[i].code = VLIsScalarRun(ops, i + 2, count) ? VLOp_MemberRun : VLOp_LoadThenIndex;
+            else if (VLIsScalarRun(ops, i, count)) ops[i].code = VLOp_ScalarRun;
             else if (next == VLOp_Scalar) ops[i].code = VLOp_LoadThenScalar;
             else if (next == VLOp_Add) ops[i].code = VLOp_LoadThenAdd;
+            else if (next == VLOp_Goto) ops[i].code = VLOp_LoadThenGoto;
+            else if (next == VLOp_Load) ops[i].code = VLOp_LoadThenLoad;
         } else if (ops[i].code == VLOp_Less && next == VLOp_GotoIf) {
             ops[i].code = VLOp_LessThenGotoIf;
         }
@@ -1031,9 +1049,54 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 VL_SLOT(op->d) = op->value;
                 if (left < 2) VL_NEXT();
                 --left;
+                if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(op->value);
                 ++op;
-                if (runtime->stackCount >= 2)
-                    runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+                VL_NEXT();
+            case VLOp_LoadThenLoad:  // two constants
+                VL_SLOT(op->d) = op->value;
+                if (left < 2) VL_NEXT();
+                --left;
+                ++op;
+                VL_SLOT(op->d) = op->value;
+                VL_NEXT();
+            case VLOp_LoadThenGoto:  // return number := constant; then the call's jump
+                VL_SLOT(op->d) = op->value;
+                if (left < 2) VL_NEXT();
+                --left;
+                ++op;
+                jumpTo = op->number + 1;
+                jumped = true;
+                break;
+            case VLOp_MemberRun:  // I := constant; element number := I; then the scalar run
+                if (left < 5) {
+                    VL_SLOT(op->d) = op->value;
+                    VL_NEXT();
+                }
+                VL_SLOT(op->d) = op->value;
+                if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(op->value);
+                left -= 2;
+                op += 2;
+                [[fallthrough]];
+            case VLOp_ScalarRun:  // Z := size; the scalar member, handed on; cursor += Z
+                if (left < 3) {
+                    VL_SLOT(op->d) = op->value;
+                    VL_NEXT();
+                }
+                VL_SLOT(op->d) = op->value;
+                left -= 2;
+                ++op;
+                if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
+                    VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), &result);
+                if (result.flags || ((show & VLRuntimeShow_Members) && runtime->membersHidden == 0)) {
+                    result.instruction = VL_INSTRUCTION(op);
+                    if (result.flags || !VLVisit(runtime, chunk, uint32_t(op - ops) + 1, visitor, context, &result)) {
+                        ++op;
+                        stop = true;
+                        break;
+                    }
+                }
+                ++op;  // the cursor advance
+                VL_SLOT(op->d) = int64_t(uint64_t(VL_SLOT(op->a)) + uint64_t(VL_SLOT(op->b)));
                 VL_NEXT();
             case VLOp_LoadThenAdd:  // constant := value; D = left + right
                 VL_SLOT(op->d) = op->value;
@@ -1097,6 +1160,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 break;
             }
             }
+            if (stop) break;   // a member run stopped after its scalar member
             if (chunkEnd) {  // no step was taken
                 chunk = chunk->next;
                 place = 0;
