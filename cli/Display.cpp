@@ -231,7 +231,7 @@ struct VLDecimalValue {
     bool negative;
 };
 
-static VLDecimalValue VLDecimalValueOf(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
+static inline VLDecimalValue VLDecimalValueOf(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
     uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     uint64_t size = bytes->size;
     if (!isSigned || size == 0 || size > 8) return {value, false};
@@ -250,7 +250,7 @@ uint32_t VLFormatDecimal(const VLMemberBytes* bytes, uint32_t flags, bool isSign
     return VLFormatGrouped(value.magnitude, value.negative, buffer);
 }
 
-static uint32_t VLDecimalWidth(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
+static inline uint32_t VLDecimalWidth(const VLMemberBytes* bytes, uint32_t flags, bool isSigned) {
     if (bytes->size > 8) return uint32_t(sizeof VLBigIntegerText - 1);
     VLDecimalValue value = VLDecimalValueOf(bytes, flags, isSigned);
     return VLGroupedWidth(value.magnitude, value.negative);
@@ -402,7 +402,7 @@ struct VLMillionths {
 
 // Contract: for finite singles below 2^40, the exact rounded value * 10^6. The
 // mantissa is below 2^24 and 10^6 below 2^20, so every product fits in 64 bits.
-static VLMillionths VLSingleMillionths(uint32_t bits) {
+static inline VLMillionths VLSingleMillionths(uint32_t bits) {
     VLMillionths result = {false, (bits >> 31) != 0, 0};
     uint32_t exponent = (bits >> 23) & 0xFF;
     uint64_t mantissa = bits & 0x7FFFFF;
@@ -463,7 +463,7 @@ uint32_t VLFormatFloat(const VLMemberBytes* bytes, uint32_t flags, char* buffer)
     return VLFormatDouble(double(std::bit_cast<float>(uint32_t(bits))), buffer);
 }
 
-static uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) {
+static inline uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) {
     if (bytes->size == 4) {
         uint64_t bits = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
         VLMillionths number = VLSingleMillionths(uint32_t(bits));
@@ -546,6 +546,18 @@ uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
     }
     char scratch[VLValueTextLimit];
     return VLFormatValue(type, flags, enumeration, bytes, scratch);
+}
+
+// VLValueWidth, with its common forms (integers of up to 8 bytes in decimal,
+// single floats) worked out in place.
+static inline uint32_t VLMeasureValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                                      const VLMemberBytes* bytes) {
+    if (!enumeration && VLDisplayTypeOf(flags) == VLDisplayType_Decimal && bytes->size <= 8) {
+        if (type != VLInstructionType_ScalarMemberF)
+            return VLDecimalWidth(bytes, flags, type == VLInstructionType_ScalarMemberS);
+        if (bytes->size == 4) return VLFloatWidth(bytes, flags);
+    }
+    return VLValueWidth(type, flags, enumeration, bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -880,7 +892,7 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
         // Address and name texts are never empty.
         VLWiden(&columns->widths[0], addressLength);
         VLWiden(&columns->widths[1], nameLength);
-        uint32_t valueLength = VLValueWidth(member->type, scalar.flags, scalar.enumeration, &bytes);
+        uint32_t valueLength = VLMeasureValue(member->type, scalar.flags, scalar.enumeration, &bytes);
         if (valueLength) VLWiden(&columns->widths[2], valueLength);
         return;
     }
