@@ -548,6 +548,38 @@ uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
     return VLFormatValue(type, flags, enumeration, bytes, scratch);
 }
 
+// The widest decimal text an integer of `size` bytes (1 to 8) can have:
+// [size][0] unsigned, [size][1] signed (the most negative value).
+struct VLWidestDecimals {
+    uint32_t widths[9][2];
+};
+static constexpr uint32_t VLGroupedLength(uint64_t magnitude, bool negative) {
+    uint32_t digits = 1;
+    for (; magnitude >= 10; magnitude /= 10) ++digits;
+    return digits + (digits - 1) / 3 + (negative ? 1 : 0);
+}
+static constexpr VLWidestDecimals VLMakeWidestDecimals() {
+    VLWidestDecimals table{};
+    for (uint32_t size = 1; size <= 8; ++size) {
+        uint64_t top = uint64_t(1) << (8 * size - 1);  // the sign bit
+        table.widths[size][0] = VLGroupedLength(top - 1 + top, false);
+        table.widths[size][1] = VLGroupedLength(top, true);
+    }
+    return table;
+}
+static constexpr VLWidestDecimals VLWidestDecimalTable = VLMakeWidestDecimals();
+
+// True when no value of the member can widen a value column of `width`:
+// an integer in decimal whose widest possible text fits already (measuring
+// it could not change the column, so its bytes need not be read).
+static inline bool VLValueFits(int32_t type, uint32_t flags, const VLEnum* enumeration, uint64_t size,
+                               uint32_t width) {
+    if (enumeration || type == VLInstructionType_ScalarMemberF || VLDisplayTypeOf(flags) != VLDisplayType_Decimal ||
+        size == 0 || size > 8)
+        return false;
+    return VLWidestDecimalTable.widths[size][type == VLInstructionType_ScalarMemberS] <= width;
+}
+
 // VLValueWidth, with its common forms (integers of up to 8 bytes in decimal,
 // single floats) worked out in place.
 static inline uint32_t VLMeasureValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
@@ -892,6 +924,7 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
         // Address and name texts are never empty.
         VLWiden(&columns->widths[0], addressLength);
         VLWiden(&columns->widths[1], nameLength);
+        if (VLValueFits(member->type, scalar.flags, scalar.enumeration, bytes.size, columns->widths[2])) return;
         uint32_t valueLength = VLMeasureValue(member->type, scalar.flags, scalar.enumeration, &bytes);
         if (valueLength) VLWiden(&columns->widths[2], valueLength);
         return;

@@ -463,6 +463,32 @@ TEST(DisplayLines, AddressAndNameColumnsWiden) {
     EXPECT_EQ(text, "    0h     a 7 \n   01h bbbbb 7 \n01 2Ch   ccc 7 \n\n");
 }
 
+// The measuring pass skips the bytes of an integer whose widest possible text
+// fits the value column already; the extreme values of every size still widen
+// a column one character narrower.
+TEST(DisplayLines, MeasuringWidensForTheExtremeIntegersOfEverySize) {
+    for (int64_t size = 1; size <= 8; ++size) {
+        for (bool isSigned : {false, true}) {
+            std::vector<uint8_t> data(8, isSigned ? 0x00 : 0xFF);  // all ones, or the sign bit alone
+            if (isSigned) data[size - 1] = 0x80;
+            FakeRun run(data, 2);
+            run.global.slots[1] = 0;
+            run.inner.slots[2] = size;
+            VLInstruction member = ScalarMember("v", isSigned ? S : U, 0, false);
+            VLMemberBytes bytes = {data.data(), data.size(), 0, uint64_t(size)};
+            char text[VLValueTextLimit];
+            uint32_t widest = VLFormatDecimal(&bytes, 0, isSigned, text);
+            for (uint32_t before : {widest - 1, widest, widest + 3}) {
+                VLColumns columns = {};
+                columns.widths[2] = before;
+                VLPrintMember(&member, &run.runtime, &columns, nullptr);
+                EXPECT_EQ(columns.widths[2], std::max(before, widest))
+                    << "size " << size << (isSigned ? " signed" : " unsigned") << " from " << before;
+            }
+        }
+    }
+}
+
 TEST(DisplayLines, ArrayIndicesArePaddedToTheWidestIndex) {
     std::vector<uint8_t> data(12);
     for (int i = 0; i < 12; ++i) data[i] = uint8_t(i * 10);
