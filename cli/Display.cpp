@@ -811,8 +811,14 @@ static uint32_t VLElementIndex(const VLRuntime* runtime, uint32_t fromTop) {
 static const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime) {
     VLLocation location = pushFrame->pushFrame.typeIndex;
     if (location.kind == VLLocationKind_None || !runtime->types) return nullptr;
-    if (location.kind == VLLocationKind_Local) location.depth += 1;
-    int64_t index = *VLResolveLocation(runtime, location);
+    int64_t index;
+    if (location.kind == VLLocationKind_Local && location.depth == 0 && location.index < VLFrameSlotCount &&
+        runtime->frames && runtime->frames->parent) {
+        index = runtime->frames->parent->slots[location.index];  // the common case, read directly
+    } else {
+        if (location.kind == VLLocationKind_Local) location.depth += 1;
+        index = *VLResolveLocation(runtime, location);
+    }
     if (index < 0 || index > int64_t(UINT32_MAX)) return nullptr;
     return VLTypeAt(runtime->types, uint32_t(index));
 }

@@ -187,9 +187,17 @@ static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction
     }
 }
 
-// The run loop hands every step to show straight to VLShowStep and runs on.
+// The run loop hands every step to show straight to VLShowStep and runs on;
+// member lines, by far the most frequent, go first.
 static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
-    VLShowStep(static_cast<VLPassShow*>(context), runtime, result->instruction);
+    VLPassShow* show = static_cast<VLPassShow*>(context);
+    VLInstruction* instruction = result->instruction;
+    if (instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF) {
+        VLPrintMember(instruction, runtime, show->columns, show->display);
+        ++show->exported;
+    } else {
+        VLShowStep(show, runtime, instruction);
+    }
     return true;
 }
 

@@ -950,7 +950,7 @@ static inline bool VLQuickPush(VLRuntime* runtime, int64_t memberCount, const VL
 
 // Hands a step the run would stop after to the visitor, with the position
 // brought up to date; true when the run goes on (the result is then emptied).
-static bool VLVisit(VLRuntime* runtime, VLInstructionChunk* chunk, uint32_t place, VLRuntimeVisitor visitor,
+static inline bool VLVisit(VLRuntime* runtime, VLInstructionChunk* chunk, uint32_t place, VLRuntimeVisitor visitor,
                     void* context, VLRuntimeResult* result) {
     if (!visitor) return false;
     if (chunk && place >= chunk->count) {
