@@ -5,9 +5,11 @@
 // header line and closes with an empty line. The measuring pass only records
 // the widest text of each column and the widest array index of each member;
 // the printing pass pads to those widths. This is the program's hot path, so
-// the formatters are hand-written, a member line is built in a local buffer
-// and written at once, and the measuring pass computes most widths without
-// building the texts (the results are the same lengths, byte for byte).
+// the formatters are hand-written, a member line is written straight into the
+// output buffer (its length is known from the widths before it is written),
+// and the measuring pass computes most widths without building the texts (the
+// results are the same lengths, byte for byte), skipping integers whose widest
+// possible text fits the column already.
 #include "Display.h"
 
 #include <bit>

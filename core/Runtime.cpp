@@ -4,7 +4,11 @@
 // a free list), the scratch cell, location resolution, the member tree and
 // the execution of every instruction kind. VLRuntimeStep runs one instruction
 // (the trace needs every one); VLRuntimeRun runs a stretch of them in one
-// loop until an instruction the front end must see.
+// loop until an instruction the front end must see, or hands such steps to a
+// visitor and runs on. Chunks of instructions that run often are decoded once
+// into a compact form (operands resolved to a frame and a slot, the fixed
+// patterns of members and loops fused) that the run loop executes without
+// looking at the instruction records.
 //
 // The member tree keeps what member paths can read and nothing else: the
 // compiler marks every member that some path names as referenced. A referenced
