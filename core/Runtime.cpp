@@ -968,11 +968,12 @@ static inline bool VLVisit(VLRuntime* runtime, VLInstructionChunk* chunk, uint32
 }
 
 // Contract: as VLRuntimeStep repeated, stopping after a step that sets flags
-// or whose instruction is of a kind in `show` while members are shown, at the
-// end, or when `*stepsLeft` is used up. Chunks that run often go decoded
-// (operands resolved, common pairs in one go); the others run from their
-// records. The position is a chunk and a place in it, as in VLRuntime, so
-// that entering and leaving cost little: the front end calls once per member.
+// or whose instruction is of a kind in `show` while members are shown (unless
+// the visitor takes that step and lets the run go on), at the end, or when
+// `*stepsLeft` is used up. Chunks that run often go decoded (operands
+// resolved, fixed patterns fused); the others run from their records. The
+// position is a chunk and a place in it, as in VLRuntime, so that entering
+// and leaving cost little.
 VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show,
                              VLRuntimeVisitor visitor, void* context) {
     VLRuntimeResult result = {};
