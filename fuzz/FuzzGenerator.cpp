@@ -40,6 +40,7 @@ struct VLFuzzMemberInfo {
 };
 
 struct VLFuzzTypeInfo {
+    std::string name;
     int parameters;
     std::vector<VLFuzzMemberInfo> members;
 };
@@ -85,6 +86,14 @@ struct VLFuzzGenerator {
 static void VLFuzzExpression(VLFuzzGenerator* g, int depth, bool constantOnly);
 
 static std::string VLFuzzNumber(int n) { return std::to_string(n); }
+
+// A name made of a prefix and a number; now and then padded far beyond the
+// widths that names and header lines are shown in.
+static std::string VLFuzzName(VLFuzzGenerator* g, const char* prefix, int number) {
+    std::string name = prefix + VLFuzzNumber(number);
+    if (VLFuzzChance(&g->reader, 24)) name += "_" + std::string(120 + 20 * VLFuzzTake(&g->reader, 16), 'w');
+    return name;
+}
 
 // A number literal: mostly small, sometimes a boundary value, in any notation.
 static void VLFuzzNumberLiteral(VLFuzzGenerator* g) {
@@ -160,7 +169,7 @@ static int VLFuzzTypeInstance(VLFuzzGenerator* g, int depth, bool allowCurrent) 
         parameters = info.parameters;
     } else {
         chosen = int(VLFuzzTake(r, unsigned(typeCount)));
-        g->text += "T" + VLFuzzNumber(chosen);
+        g->text += g->types[size_t(chosen)].name;
         parameters = g->types[size_t(chosen)].parameters;
     }
     if (parameters) {
@@ -325,7 +334,7 @@ static void VLFuzzMember(VLFuzzGenerator* g) {
         g->text += ") ";
     }
     if (VLFuzzChance(r, 10)) g->text += "hidden ";
-    VLFuzzMemberInfo info{"m" + VLFuzzNumber(int(type.members.size())), VLFuzzMember_Scalar, -1};
+    VLFuzzMemberInfo info{VLFuzzName(g, "m", int(type.members.size())), VLFuzzMember_Scalar, -1};
     unsigned kind = VLFuzzTake(r, 10);
     std::vector<unsigned> namedEnums;
     for (unsigned i = 0; i < g->enums.size(); ++i)
@@ -523,10 +532,11 @@ static void VLFuzzStruct(VLFuzzGenerator* g) {
         info.keys.push_back(g->text.substr(at));
         g->text += ") ";
     }
-    g->text += "T" + VLFuzzNumber(index);
+    std::string name = VLFuzzName(g, "T", index);
+    g->text += name;
     for (int i = 0; i < parameters; ++i) g->text += (i ? ", var p" : "(var p") + VLFuzzNumber(i);
     g->text += parameters ? ") {\n" : " {\n";
-    g->types.push_back(VLFuzzTypeInfo{parameters, {}});
+    g->types.push_back(VLFuzzTypeInfo{name, parameters, {}});
     g->current = index;
     g->locals.clear();
     g->localCounter = 0;
@@ -581,7 +591,7 @@ static void VLFuzzLayoutStatement(VLFuzzGenerator* g) {
         g->text += "];\n";
         return;
     }
-    g->text += "layout T" + VLFuzzNumber(int(VLFuzzTake(r, unsigned(g->types.size())))) + ";\n";
+    g->text += "layout " + g->types[VLFuzzTake(r, unsigned(g->types.size()))].name + ";\n";
 }
 
 static void VLFuzzTopLevel(VLFuzzGenerator* g) {
@@ -628,7 +638,7 @@ VLFuzzCase VLFuzzSplitStructured(const uint8_t* bytes, size_t size) {
     g.current = -1;
     unsigned statements = 1 + VLFuzzTake(&g.reader, VLFuzzMaxTopLevel);
     for (unsigned i = 0; i < statements; ++i) VLFuzzTopLevel(&g);
-    if (!g.types.empty()) g.text += "layout T" + VLFuzzNumber(int(g.types.size()) - 1) + ";\n";
+    if (!g.types.empty()) g.text += "layout " + g.types.back().name + ";\n";
     result.layout = std::move(g.text);
     return result;
 }

@@ -1,6 +1,7 @@
 // FuzzProgram.cpp - the whole program: the input is split into a layout and a
 // data file at the first "\n%%\n" (no separator: all layout, empty data),
-// compiled and run through both passes with output discarded.
+// compiled and run through both passes with output discarded. A layout that
+// begins with the comment "//-debug" also gets the listing and the trace.
 #include <cstring>
 
 #include "FuzzSupport.h"
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     std::string layout(text, split);
     size_t dataStart = split + 4 <= size ? split + 4 : size;
-    VLFuzzRunLayout(layout, bytes + dataStart, size - dataStart, true);
+    bool debug = layout.compare(0, 8, "//-debug") == 0;
+    VLFuzzRunLayout(layout, bytes + dataStart, size - dataStart, true, debug);
     return 0;
 }

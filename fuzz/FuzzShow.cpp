@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         size_t dataStart = at == std::string::npos ? input.size() : at + 4;
         split.data = input.data() + dataStart;
         split.dataSize = input.size() - dataStart;
+        split.debug = split.layout.compare(0, 8, "//-debug") == 0;
     }
     if (argc < 4) {
         fwrite(split.layout.data(), 1, split.layout.size(), stdout);
