@@ -6,6 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+
 #include "CommandLine.h"
 
 static const char* const VLVersionText = "0.2.1";
@@ -43,6 +48,23 @@ struct VLLoadResult {
     VLFile file;
 };
 
+// A buffer for a file's contents. Buffers of many megabytes are aligned to,
+// and asked to be backed by, 2 MiB pages where the system offers them: reading
+// the file touches every page, and one fault per 2 MiB instead of one per
+// 4 KiB makes loading a large file several times faster.
+static char* VLAllocateFileBuffer(size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const size_t hugePage = size_t(1) << 21;
+    if (size >= 8 * hugePage && size <= SIZE_MAX - hugePage) {
+        size_t rounded = (size + hugePage - 1) & ~(hugePage - 1);
+        void* buffer = aligned_alloc(hugePage, rounded);
+        if (buffer) madvise(buffer, rounded, MADV_HUGEPAGE);  // only advice: a refusal leaves ordinary pages
+        return static_cast<char*>(buffer);
+    }
+#endif
+    return static_cast<char*>(malloc(size));
+}
+
 // Reads a file whole. A file of `sizeLimit` bytes or more is measured but not
 // read. Directories and unreadable files fail the probe read of their first
 // byte (their reported length means nothing); pipes fail to measure.
@@ -66,7 +88,7 @@ static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uin
     }
     // One spare byte, so that even an empty file gets a buffer (no buffer
     // means "not loaded").
-    char* data = static_cast<char*>(malloc(size_t(size) + extraBytes + 1));
+    char* data = VLAllocateFileBuffer(size_t(size) + extraBytes + 1);
     bool ok = data != nullptr;
     if (ok && size > 0) ok = fread(data, 1, size_t(size), file) == size;
     fclose(file);
