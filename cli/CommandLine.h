@@ -23,6 +23,7 @@ struct VLWriter {
     size_t capacity;
     bool captureMemory;  // keep everything in buffer (tests); never flushed to a file
     VLWriter* flushFirst;  // flushed before this writer writes (keeps stdout ahead of stderr)
+    bool failed;         // a write to the file failed; later output is dropped
 };
 void VLWriterInitFile(VLWriter* writer, FILE* file, size_t capacity);
 void VLWriterInitMemory(VLWriter* writer);  // captures output in memory

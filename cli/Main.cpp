@@ -12,6 +12,11 @@ int main(int argc, char** argv) {
     out.flushFirst = &err;
     int status = VLCommandLineMain(argc, argv, &out, &err);
     VLWriterFlush(&out);
+    // Results that could not be written are a failure, never a silent success.
+    if (out.failed) {
+        VLWriteText(&err, "Failed to write standard output\n");
+        if (status == 0) status = -1;
+    }
     VLWriterFlush(&err);
     VLWriterFree(&out);
     VLWriterFree(&err);

@@ -36,11 +36,14 @@ void VLWriterFree(VLWriter* writer) {
     *writer = VLWriter{};
 }
 
+// Hands the buffer to the file. A short write or a failed flush (a full disk,
+// a closed terminal) marks the writer failed: the rest of the output is
+// dropped rather than written with a gap, and the process reports it at exit.
 void VLWriterFlush(VLWriter* writer) {
     if (writer->captureMemory) return;
-    if (writer->file && writer->used) {
-        fwrite(writer->buffer, 1, writer->used, writer->file);
-        fflush(writer->file);
+    if (writer->file && writer->used && !writer->failed) {
+        if (fwrite(writer->buffer, 1, writer->used, writer->file) != writer->used) writer->failed = true;
+        if (fflush(writer->file) != 0) writer->failed = true;
     }
     writer->used = 0;
 }

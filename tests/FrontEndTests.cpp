@@ -165,6 +165,44 @@ TEST(Loading, WholeFilesWithTheirExtraBytes) {
     free(empty.data);
 }
 
+TEST(Loading, LargeFileKeepsEveryByteAndItsExtraBytes) {
+    // Buffers of many megabytes take another allocation path (large pages).
+    ScratchFolder scratch;
+    const uint64_t size = (uint64_t(20) << 20) + 3;
+    WriteFile("large.bin", "head");
+    fs::resize_file("large.bin", size);
+    {
+        FILE* file = fopen("large.bin", "r+b");
+        ASSERT_NE(file, nullptr);
+        fseek(file, long(size - 3), SEEK_SET);
+        fwrite("end", 1, 3, file);
+        fclose(file);
+    }
+    VLFile large = VLLoadFile("large.bin", 1);
+    ASSERT_NE(large.data, nullptr);
+    EXPECT_EQ(large.size, size);
+    EXPECT_EQ(std::string(large.data, 4), "head");
+    EXPECT_EQ(large.data[size / 2], '\0');
+    EXPECT_EQ(std::string(large.data + size - 3, 4), std::string("end\0", 4));
+    free(large.data);
+}
+
+TEST(Output, FailedWriteIsRememberedAndLaterOutputDropped) {
+    FILE* full = fopen("/dev/full", "wb");
+    if (!full) GTEST_SKIP() << "no /dev/full on this system";
+    VLWriter writer;
+    VLWriterInitFile(&writer, full, 16);
+    VLWriteText(&writer, "a line that does not fit\n");
+    VLWriterFlush(&writer);
+    EXPECT_TRUE(writer.failed);
+    VLWriteText(&writer, "more\n");
+    VLWriterFlush(&writer);
+    EXPECT_TRUE(writer.failed);
+    EXPECT_EQ(writer.used, 0u);
+    VLWriterFree(&writer);
+    fclose(full);
+}
+
 TEST(Loading, FailuresNameEachFileLayoutFirst) {
     ScratchFolder scratch;
     WriteFile("l.vlt", "#");
