@@ -175,12 +175,27 @@ static bool VLCheckLoaded(const VLLoadResult* load, VLWriter* err) {
     return false;
 }
 
-// Lists every invalid token with its excerpt; returns true when there were any.
+// Each excerpt repeats the whole line of its token, so a file that is no
+// layout at all (a binary file given as the layout) would print its long lines
+// once per stray byte: gigabytes for a megabyte. The listing therefore stops
+// after this many excerpts and counts the rest.
+enum : uint32_t { VLInvalidTokensListed = 100 };
+
+// Lists the invalid tokens with their excerpts, in text order; returns true
+// when there were any.
 static bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWriter* err) {
     if (!scan->invalidTokens) return false;
     VLWriteText(err, "Invalid tokens in layout file:\n");
-    for (const VLToken* token = scan->invalidTokens; token; token = token->invalid.nextInvalid)
-        VLPrintTokenLocation(err, layout, token);
+    uint64_t listed = 0, unlisted = 0;
+    for (const VLToken* token = scan->invalidTokens; token; token = token->invalid.nextInvalid) {
+        if (listed < VLInvalidTokensListed) {
+            VLPrintTokenLocation(err, layout, token);
+            ++listed;
+        } else {
+            ++unlisted;
+        }
+    }
+    if (unlisted) VLWritef(err, "... and %llu more invalid tokens.\n", static_cast<unsigned long long>(unlisted));
     return true;
 }
 
