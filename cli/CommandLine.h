@@ -24,6 +24,7 @@ struct VLWriter {
     bool captureMemory;  // keep everything in buffer (tests); never flushed to a file
     VLWriter* flushFirst;  // flushed before this writer writes (keeps stdout ahead of stderr)
     bool failed;         // a write to the file failed; later output is dropped
+    uint64_t flushed;    // bytes handed on by VLWriterFlush so far (written or dropped)
 };
 void VLWriterInitFile(VLWriter* writer, FILE* file, size_t capacity);
 void VLWriterInitMemory(VLWriter* writer);  // captures output in memory
@@ -57,6 +58,11 @@ VLFile VLLoadFile(const char* path, uint32_t extraBytes);
 // The whole program: options, loading, tokenizing, compiling, running.
 // Returns the exit status (0, -1 or -2).
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err);
+// The stages' failure reports. Each returns true when it reported: the
+// invalid tokens of a scan with their excerpts, in text order (the first 100,
+// then a count of the rest), or a compile error's excerpt and "ERROR" line.
+bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWriter* err);
+bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Passes and run-time reports

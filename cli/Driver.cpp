@@ -181,9 +181,7 @@ static bool VLCheckLoaded(const VLLoadResult* load, VLWriter* err) {
 // after this many excerpts and counts the rest.
 enum : uint32_t { VLInvalidTokensListed = 100 };
 
-// Lists the invalid tokens with their excerpts, in text order; returns true
-// when there were any.
-static bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWriter* err) {
+bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWriter* err) {
     if (!scan->invalidTokens) return false;
     VLWriteText(err, "Invalid tokens in layout file:\n");
     uint64_t listed = 0, unlisted = 0;
@@ -199,6 +197,13 @@ static bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout
     return true;
 }
 
+bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWriter* err) {
+    if (!VLErrorIsValid(&program->error)) return false;
+    VLPrintTokenLocation(err, layout, program->error.token);
+    VLWritef(err, "ERROR %.*s\n", static_cast<int>(program->error.length), program->error.message);
+    return true;
+}
+
 // Tokenizes, compiles and runs a loaded layout over loaded data.
 static void VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLWriter* out,
                         VLWriter* err) {
@@ -206,11 +211,7 @@ static void VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VL
     VLScanResult scan = VLTokenize(layout->data, &arena);
     if (!VLReportInvalidTokens(&scan, layout, err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
-        if (VLErrorIsValid(&program.error)) {
-            VLPrintTokenLocation(err, layout, program.error.token);
-            VLWritef(err, "ERROR %.*s\n", static_cast<int>(program.error.length),
-                     program.error.message);
-        } else {
+        if (!VLReportCompileError(&program, layout, err)) {
             VLRunOptions options = {debug ? 1u : 0u, 0};
             VLRunPasses(&program, layout, data, &options, out, err);
         }

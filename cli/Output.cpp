@@ -45,6 +45,7 @@ void VLWriterFlush(VLWriter* writer) {
         if (fwrite(writer->buffer, 1, writer->used, writer->file) != writer->used) writer->failed = true;
         if (fflush(writer->file) != 0) writer->failed = true;
     }
+    writer->flushed += writer->used;
     writer->used = 0;
 }
 

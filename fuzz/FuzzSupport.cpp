@@ -125,6 +125,19 @@ static void VLFuzzCompareRunLoops(const VLProgram* program, const uint8_t* data,
     }
 }
 
+// Aborts (a finding) when the reports of a layout that never ran are out of
+// proportion to its text. Each excerpt is at most two lines of the text's
+// length plus a file name and position; a listing of a few hundred of them is
+// the most any layout may produce before it runs, whatever its shape.
+static void VLFuzzCheckReportSize(const VLWriter* err, size_t layoutSize) {
+    uint64_t bound = 256 * (uint64_t(layoutSize) + 64) + 65536;
+    if (err->flushed + err->used <= bound) return;
+    fprintf(stderr, "Reports of %llu bytes for a layout of %zu bytes that never ran (at most %llu expected).\n",
+            static_cast<unsigned long long>(err->flushed + err->used), layoutSize,
+            static_cast<unsigned long long>(bound));
+    abort();
+}
+
 void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t dataSize, bool runPasses,
                      bool debug) {
     VLArena arena{};
@@ -133,23 +146,20 @@ void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t data
     VLWriterInitNull(&err);
     VLFile layoutFile{"fuzz.vlt", layout.size(), const_cast<char*>(layout.c_str())};
     VLScanResult scan = VLTokenize(layout.c_str(), &arena);
-    if (scan.invalidTokens) {
-        for (const VLToken* token = scan.invalidTokens; token; token = token->invalid.nextInvalid)
-            VLPrintTokenLocation(&err, &layoutFile, token);
-    } else {
+    if (!VLReportInvalidTokens(&scan, &layoutFile, &err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
-        if (VLErrorIsValid(&program.error)) {
-            VLPrintTokenLocation(&err, &layoutFile, program.error.token);
-            VLWrite(&err, program.error.message, size_t(program.error.length));
-        } else if (runPasses) {
+        if (!VLReportCompileError(&program, &layoutFile, &err) && runPasses) {
             VLFile dataFile{"fuzz.bin", dataSize, reinterpret_cast<char*>(const_cast<uint8_t*>(data))};
             VLRunOptions options{};
             options.debug = debug;
             options.stepLimit = debug ? VLFuzzTraceStepLimit : VLFuzzStepLimit;
             VLRunPasses(&program, &layoutFile, &dataFile, &options, &out, &err);
             VLFuzzCompareRunLoops(&program, data, dataSize);
+        } else {
+            VLFuzzCheckReportSize(&err, layout.size());
         }
     }
+    if (scan.invalidTokens) VLFuzzCheckReportSize(&err, layout.size());
     VLWriterFree(&out);
     VLWriterFree(&err);
     VLArenaRelease(&arena);
