@@ -1654,6 +1654,20 @@ TEST(ArenaReset, HandsOutTheSameMemoryZeroedAgain) {
     VLArenaRelease(&arena);
 }
 
+TEST(ArenaReset, FullSizeBlocksAreZeroedReusedAndReleased) {
+    // Ten megabytes in small pieces: past the growing blocks into several
+    // full-size ones (which may come from another allocation path).
+    std::vector<size_t> sizes(10000, 1008);
+    VLArena arena{};
+    std::vector<unsigned char*> first = FillArena(&arena, sizes);
+    EXPECT_GE(arena.totalBytes, uint64_t(8) << 20);
+    VLArenaReset(&arena);
+    std::vector<unsigned char*> second = FillArena(&arena, sizes);  // checks every byte is zero
+    for (size_t i = 0; i < sizes.size(); ++i) ASSERT_EQ(second[i], first[i]) << i;
+    VLArenaRelease(&arena);
+    EXPECT_EQ(arena.blocks, nullptr);
+}
+
 TEST(ArenaReset, ZeroesWhatAnEarlierUseWroteAfterAShorterOne) {
     VLArena arena{};
     std::vector<size_t> many(2000, 64), few(10, 64), more(3000, 48);
