@@ -10,7 +10,6 @@
 #include <sys/mman.h>
 #endif
 
-
 #include "CommandLine.h"
 
 static const char* const VLVersionText = "0.2.1";

@@ -146,20 +146,20 @@ void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t data
     VLWriterInitNull(&err);
     VLFile layoutFile{"fuzz.vlt", layout.size(), const_cast<char*>(layout.c_str())};
     VLScanResult scan = VLTokenize(layout.c_str(), &arena);
+    bool ran = false;
     if (!VLReportInvalidTokens(&scan, &layoutFile, &err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
         if (!VLReportCompileError(&program, &layoutFile, &err) && runPasses) {
+            ran = true;
             VLFile dataFile{"fuzz.bin", dataSize, reinterpret_cast<char*>(const_cast<uint8_t*>(data))};
             VLRunOptions options{};
             options.debug = debug;
             options.stepLimit = debug ? VLFuzzTraceStepLimit : VLFuzzStepLimit;
             VLRunPasses(&program, &layoutFile, &dataFile, &options, &out, &err);
             VLFuzzCompareRunLoops(&program, data, dataSize);
-        } else {
-            VLFuzzCheckReportSize(&err, layout.size());
         }
     }
-    if (scan.invalidTokens) VLFuzzCheckReportSize(&err, layout.size());
+    if (!ran) VLFuzzCheckReportSize(&err, layout.size());
     VLWriterFree(&out);
     VLWriterFree(&err);
     VLArenaRelease(&arena);
