@@ -56,7 +56,9 @@ VLFile VLLoadFile(const char* path, uint32_t extraBytes);
 // Driver
 // ---------------------------------------------------------------------------
 // The whole program: options, loading, tokenizing, compiling, running.
-// Returns the exit status (0, -1 or -2).
+// Returns the exit status: 0 (the run went to its end), 1 (the layout was
+// rejected), 2 (a report stopped the run), -1 (a file could not be opened) or
+// -2 (usage).
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err);
 // The stages' failure reports. Each returns true when it reported: the
 // invalid tokens of a scan with their excerpts, in text order (the first 100,
@@ -71,7 +73,8 @@ struct VLRunOptions {
     uint32_t debug;      // print the listing and the trace
     uint64_t stepLimit;  // 0: none (the program); fuzz harnesses set one
 };
-void VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
+// Returns true when a report stopped the printing pass.
+bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err);
 
 // ---------------------------------------------------------------------------

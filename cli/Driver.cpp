@@ -203,21 +203,25 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
     return true;
 }
 
-// Tokenizes, compiles and runs a loaded layout over loaded data.
-static void VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLWriter* out,
-                        VLWriter* err) {
+// Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
+// exit status: 0 when the run went to its end, 1 when the layout was rejected
+// (nothing ran), 2 when a report stopped the run (the output is partial).
+static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLWriter* out,
+                       VLWriter* err) {
     VLArena arena = {};
+    int status = 1;
     VLScanResult scan = VLTokenize(layout->data, &arena);
     if (!VLReportInvalidTokens(&scan, layout, err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
         if (!VLReportCompileError(&program, layout, err)) {
             VLRunOptions options = {debug ? 1u : 0u, 0};
-            VLRunPasses(&program, layout, data, &options, out, err);
+            status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
         }
     }
     // Nothing is read after this point; releasing keeps repeated runs in one
     // process (tests, fuzzing) from accumulating memory.
     VLArenaRelease(&arena);
+    return status;
 }
 
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
@@ -235,8 +239,7 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
     if (layoutLoaded && dataLoaded) {
-        VLRunLayout(&layout.file, &data.file, options.debug, out, err);
-        status = 0;
+        status = VLRunLayout(&layout.file, &data.file, options.debug, out, err);
     }
     free(layout.file.data);
     free(data.file.data);

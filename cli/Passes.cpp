@@ -205,7 +205,7 @@ static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResu
 // `arena`. The measuring pass (`printing` false) prints nothing but the
 // trace; the printing pass prints members, print output, reports and the
 // no-members warning.
-static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layout,
+static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layout,
                       const VLRunOptions* options, VLColumns* columns, bool printing,
                       VLArena* arena, VLWriter* out, VLWriter* err) {
     VLRuntime runtime;
@@ -214,6 +214,7 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     bool trace = options->debug && !printing;
     uint64_t stepsLeft = options->stepLimit ? options->stepLimit : UINT64_MAX;
     uint32_t depth = 0;
+    bool reported = false;
     for (;;) {
         // The trace shows every instruction before it runs, so it goes one
         // step at a time; otherwise the runtime runs on, handing what there
@@ -235,6 +236,7 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         if (!instruction) break;
         if (result.flags) {
             if (printing) VLPrintReports(&result, layout, data, err);
+            reported = true;
             break;
         }
         if (runtime.membersHidden == 0) VLShowStep(&show, &runtime, instruction);
@@ -242,19 +244,22 @@ static void VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     if (printing && show.exported == 0)
         VLWriteText(out, "WARNING No members exported, this can be due to missing 'layout' or "
                          "because type had no members.\n");
+    return reported;
 }
 
-void VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
+bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err) {
     if (options->debug) VLPrintListing(program, out);
     VLColumns columns = {};
     // The measuring pass's records are never read again: the printing pass
     // gets the same memory, already mapped, instead of fresh pages.
     VLArena arena = {};
+    bool reported = false;
     for (int pass = 0; pass < 2; ++pass) {
         if (options->debug) VLWriteChar(out, '\n');
         if (pass == 1) VLArenaReset(&arena);
-        VLRunPass(program, data, layout, options, &columns, pass == 1, &arena, out, err);
+        reported = VLRunPass(program, data, layout, options, &columns, pass == 1, &arena, out, err);
     }
     VLArenaRelease(&arena);
+    return reported;
 }

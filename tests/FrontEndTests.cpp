@@ -252,7 +252,7 @@ TEST(Driver, InvalidTokensAreListedInTextOrder) {
               "              ~\n"
               "l.vlt(2,7): c ) `\n"
               "                ~\n");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
 }
 
 // ---------------------------------------------------------------------------
