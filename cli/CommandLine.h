@@ -73,6 +73,8 @@ struct VLRunOptions {
     uint32_t debug;      // print the listing and the trace
     uint64_t stepLimit;  // 0: none (the program); fuzz harnesses set one
 };
+// The reports of a step that failed (result flags set), in their fixed order.
+void VLPrintRunReports(const VLRuntimeResult* result, const VLFile* layout, const VLFile* data, VLWriter* err);
 // Returns true when a report stopped the printing pass.
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err);

@@ -11,6 +11,7 @@
 #endif
 
 #include "CommandLine.h"
+#include "browse/Browse.h"
 
 static const char* const VLVersionText = "0.2.1";
 
@@ -122,6 +123,7 @@ struct VLOptions {
     const char* dataPath;
     bool debug;
     bool versionPrinted;
+    bool browse;
 };
 
 // Takes the path after "-layout" or "-data"; returns false when the arguments
@@ -151,6 +153,8 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             if (!VLTakePath(argc, argv, &at, "-data", &options.dataPath, err)) break;
         } else if (strcmp(argument, "-debug") == 0) {
             options.debug = true;
+        } else if (strcmp(argument, "-browse") == 0) {
+            options.browse = true;
         } else if (strcmp(argument, "-version") == 0) {
             if (!options.versionPrinted) VLWritef(out, "Version %s\n", VLVersionText);
             options.versionPrinted = true;
@@ -206,7 +210,7 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
 // exit status: 0 when the run went to its end, 1 when the layout was rejected
 // (nothing ran), 2 when a report stopped the run (the output is partial).
-static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLWriter* out,
+static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions* run, VLWriter* out,
                        VLWriter* err) {
     VLArena arena = {};
     int status = 1;
@@ -214,8 +218,11 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLW
     if (!VLReportInvalidTokens(&scan, layout, err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
         if (!VLReportCompileError(&program, layout, err)) {
-            VLRunOptions options = {debug ? 1u : 0u, 0};
-            status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
+            VLRunOptions options = {run->debug ? 1u : 0u, 0};
+            if (run->browse)
+                status = VLBrowseMain(&program, layout, data, nullptr, out, err);
+            else
+                status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
         }
     }
     // Nothing is read after this point; releasing keeps repeated runs in one
@@ -239,7 +246,7 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
     if (layoutLoaded && dataLoaded) {
-        status = VLRunLayout(&layout.file, &data.file, options.debug, out, err);
+        status = VLRunLayout(&layout.file, &data.file, &options, out, err);
     }
     free(layout.file.data);
     free(data.file.data);

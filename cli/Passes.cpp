@@ -81,7 +81,7 @@ static void VLReportIndexOutOfRange(const VLRuntimeResult* result, const VLFile*
 }
 
 // The reports of a step that failed, in their fixed order, to standard error.
-static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
+void VLPrintRunReports(const VLRuntimeResult* result, const VLFile* layout,
                            const VLFile* data, VLWriter* err) {
     VLInstruction* instruction = result->instruction;
     uint32_t flags = result->flags;
@@ -235,7 +235,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLInstruction* instruction = result.instruction;
         if (!instruction) break;
         if (result.flags) {
-            if (printing) VLPrintReports(&result, layout, data, err);
+            if (printing) VLPrintRunReports(&result, layout, data, err);
             reported = true;
             break;
         }
