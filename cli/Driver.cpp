@@ -68,7 +68,7 @@ static char* VLAllocateFileBuffer(size_t size) {
 // read. Directories and unreadable files fail the probe read of their first
 // byte (their reported length means nothing); pipes fail to measure.
 static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
-    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr}};
+    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}};
     FILE* file = fopen(path, "rb");
     if (!file) return result;
     bool readable = !(fgetc(file) == EOF && ferror(file));
@@ -210,14 +210,20 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLW
                        VLWriter* err) {
     VLArena arena = {};
     int status = 1;
+    VLLayoutSources sources;
+    VLLayoutSourcesInit(&sources, layout, &arena, err);
     VLScanResult scan = VLTokenize(layout->data, &arena);
     if (!VLReportInvalidTokens(&scan, layout, err)) {
-        VLProgram program = VLCompile(scan.tokens, &arena);
-        if (!VLReportCompileError(&program, layout, err)) {
+        VLIncludeLoader loader = VLLayoutIncludeLoader(&sources);
+        VLProgram program = VLCompile(scan.tokens, &arena, &loader);
+        VLFile source = *layout;  // the layout, with the files it included for messages
+        if (sources.count > 1) source.sources = sources.files;
+        if (!VLReportCompileError(&program, &source, err)) {
             VLRunOptions options = {debug ? 1u : 0u, 0};
-            status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
+            status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
         }
     }
+    VLLayoutSourcesFree(&sources);
     // Nothing is read after this point; releasing keeps repeated runs in one
     // process (tests, fuzzing) from accumulating memory.
     VLArenaRelease(&arena);
