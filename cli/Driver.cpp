@@ -107,12 +107,13 @@ static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraByt
 // file that cannot be sought (a pipe, standard input from a pipe) is read as
 // a stream to its end.
 static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
-    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr}};
     bool standardInput = strcmp(path, "-") == 0;
+    // Excerpts and messages name standard input as "<stdin>".
+    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr}};
     FILE* file = standardInput ? stdin : fopen(path, "rb");
     if (!file) return result;
     if (lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE) {
-        result = VLLoadStream(file, path, extraBytes, sizeLimit);
+        result = VLLoadStream(file, result.file.path, extraBytes, sizeLimit);
         if (!standardInput) fclose(file);
         return result;
     }
