@@ -92,7 +92,8 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // ---------------------------------------------------------------------------
 struct VLRunOptions {
     uint32_t debug;      // print the listing and the trace
-    uint64_t stepLimit;  // 0: none (the program); fuzz harnesses set one
+    uint64_t stepLimit;  // 0: none; -limit and the fuzz harnesses set one
+    uint32_t reportStepLimit;  // 1: a run that reaches stepLimit is reported (-limit); 0: it just stops
 };
 // Returns true when a report stopped the printing pass.
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,

@@ -34,7 +34,8 @@ void VLLayoutSourcesInit(VLLayoutSources* sources, const VLFile* layout, VLArena
     sources->files[0] = *layout;
     sources->files[0].sources = nullptr;
     struct stat status;
-    if (strcmp(layout->path, "-") != 0 && stat(layout->path, &status) == 0)
+    bool standardInput = strcmp(layout->path, "<stdin>") == 0;  // as the driver names it
+    if (!standardInput && stat(layout->path, &status) == 0)
         sources->states[0] = {true, uint64_t(status.st_dev), uint64_t(status.st_ino), nullptr, nullptr};
     sources->count = 1;
 }
