@@ -109,6 +109,7 @@ struct VLIncludeFrame {
     const char* name;
     VLToken* resume;       // the token after the include statement
     VLToken* last;         // the file's last token (errors at its end stand there)
+    uint32_t savedBigEndian;  // the including file's defaults, back in force after this file
 };
 
 // A file whose tokens were compiled to their end: it is not compiled again.

@@ -941,6 +941,8 @@ static void VLMarkCompiled(VLContext* ctx, uint32_t file) {
 // Tried only when a string follows the word, so a layout's own name
 // "include" keeps every meaning it has. The file's tokens come next, then the
 // statements after this one; a file compiled before is not compiled again.
+// A file is compiled the same wherever it is included: it starts with the
+// language's defaults, and its default statements end with it.
 // "include" string ";"
 static void VLParseInclude(VLContext* ctx) {
     VLExpectKeyword(ctx, {"include"});
@@ -975,8 +977,10 @@ static void VLParseInclude(VLContext* ctx) {
     frame->last = included.tokens;
     while (frame->last->next) frame->last = frame->last->next;
     frame->next = ctx->includeFrames;
+    frame->savedBigEndian = ctx->defaultBigEndian;
     ctx->includeFrames = frame;
     ctx->token = included.tokens;
+    ctx->defaultBigEndian = 0;  // every file starts with the language's defaults
 }
 
 static void VLReportOpenScopes(VLContext* ctx, VLToken* token, const char* end);
@@ -993,6 +997,7 @@ static bool VLLeaveIncludedFile(VLContext* ctx) {
         return false;
     }
     VLMarkCompiled(ctx, frame->file);
+    ctx->defaultBigEndian = frame->savedBigEndian;
     ctx->token = frame->resume;
     ctx->includeFrames = frame->next;
     return true;

@@ -946,3 +946,18 @@ TEST(Includes, SecondCompilationWithPerBodySlotsAsksAgain) {
     EXPECT_EQ(compiled.files.requests, (std::vector<std::string>{"0:many", "0:many", "0:many"}));
     EXPECT_EQ(compiled.program.typeCount, 70u);
 }
+
+TEST(Includes, EachFileStartsWithTheLanguageDefaultsAndKeepsItsOwn) {
+    CompiledWithFiles compiled(
+        "default(endianess = big); include \"a\"; struct M { u(2) m; };",
+        {{"a", "struct A { u(2) a; }; default(endianess = big); struct B { u(2) b; };"}});
+    ASSERT_EQ(compiled.Error(), "");
+    std::string orders;
+    for (uint32_t i = 0; i < compiled.program.instructions.totalCount; ++i) {
+        const VLInstruction* in = VLInstructionPointer(&compiled.program.instructions, i);
+        if (in->type != VLInstructionType_ScalarMemberU) continue;
+        orders += std::string(in->scalarExport.name.chars, in->scalarExport.name.length);
+        orders += in->scalarExport.flags & VLMemberFlag_BigEndian ? "=big " : "=little ";
+    }
+    EXPECT_EQ(orders, "a=little b=big m=big ");
+}
