@@ -441,7 +441,9 @@ void VLBrowseSettle(VLBrowseModel* model) {
         model->top = model->selected = VLTailLine(model);
         return;
     }
-    if (model->selected.kind == VLBrowseLineKind_None || model->top.kind == VLBrowseLineKind_None) {
+    // Nothing was shown yet (no line, or only the decoding line): the first line.
+    uint8_t topKind = model->top.kind;
+    if (topKind == VLBrowseLineKind_None || topKind == VLBrowseLineKind_Pending || model->selected.kind == VLBrowseLineKind_None) {
         model->top = model->selected = VLBrowseFirstLine(model);
     }
     model->top = VLCurrentLine(model, model->top);
