@@ -49,6 +49,7 @@ enum VLLoadStatus {
 struct VLLoadResult {
     VLLoadStatus status;
     VLFile file;
+    bool mapped;  // file.data is a read-only mapping of the file (munmap, not free)
 };
 
 // A buffer for a file's contents. Buffers of many megabytes are aligned to,
@@ -72,7 +73,7 @@ static char* VLAllocateFileBuffer(size_t size) {
 // delivers up to its end, in growing blocks. Reaching `sizeLimit` bytes stops
 // the reading: the result is TooLarge with the size so far.
 static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
-    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}};
+    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}, false};
     size_t capacity = size_t(1) << 16, size = 0;
     char* data = static_cast<char*>(malloc(capacity));
     while (data) {
@@ -110,7 +111,7 @@ static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraByt
 static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
     bool standardInput = strcmp(path, "-") == 0;
     // Excerpts and messages name standard input as "<stdin>".
-    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr, nullptr}};
+    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr, nullptr}, false};
     FILE* file = standardInput ? stdin : fopen(path, "rb");
     if (!file) return result;
     if (lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE) {
@@ -147,6 +148,36 @@ static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uin
     result.file.size = size;
     result.file.data = data;
     return result;
+}
+
+// The explorer's data: a regular file is mapped rather than read, so that the
+// first screen does not wait for a large file to be read whole (the decoder
+// reads the pages as it reaches them). Anything else is loaded as usual.
+static VLLoadResult VLMapOrLoadFile(const char* path) {
+#if defined(__linux__)
+    if (strcmp(path, "-") != 0) {
+        FILE* file = fopen(path, "rb");
+        off_t length = file ? lseek(fileno(file), 0, SEEK_END) : -1;
+        if (file && length > 0 && uint64_t(length) <= SIZE_MAX) {
+            void* data = mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fileno(file), 0);
+            fclose(file);
+            if (data != MAP_FAILED) return {VLLoadStatus_Loaded, {path, uint64_t(length), static_cast<char*>(data), nullptr}, true};
+        } else if (file) {
+            fclose(file);
+        }
+    }
+#endif
+    return VLLoadFileLimited(path, 0, UINT64_MAX);
+}
+
+static void VLReleaseFile(VLLoadResult* load) {
+#if defined(__linux__)
+    if (load->mapped) {
+        munmap(load->file.data, size_t(load->file.size));
+        return;
+    }
+#endif
+    free(load->file.data);
 }
 
 VLFile VLLoadFile(const char* path, uint32_t extraBytes) {
@@ -441,7 +472,8 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
         return -2;
     }
     VLLoadResult layout = VLLoadFileLimited(options.layoutPath, 1, VLLayoutSizeLimit);
-    VLLoadResult data = VLLoadFileLimited(options.dataPath, 0, UINT64_MAX);
+    VLLoadResult data = options.browse ? VLMapOrLoadFile(options.dataPath)
+                                       : VLLoadFileLimited(options.dataPath, 0, UINT64_MAX);
     bool layoutLoaded = VLCheckLoaded(&layout, err);
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
@@ -449,6 +481,6 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
         status = VLRunLayout(&layout.file, &data.file, &options, out, err);
     }
     free(layout.file.data);
-    free(data.file.data);
+    VLReleaseFile(&data);
     return status;
 }

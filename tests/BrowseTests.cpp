@@ -369,3 +369,13 @@ TEST(BrowseDecode, ReportIsTheLastLine) {
     EXPECT_EQ(e.model.selected.kind, VLBrowseLineKind_Report);
     ExpectWalksAgree(&e);
 }
+
+TEST(BrowseDecode, ReportAfterAnArray) {
+    Explorer e("struct Entry { u(1) kind; u(1) length; };\n"
+               "struct File { u(2, hex) magic; Entry entries[3]; assert(magic == 0); u(1) never; };\nlayout File;\n",
+               Counting(16));
+    std::vector<std::string> lines = e.Lines();
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines.back(), "! Assertion triggered!");
+    ExpectWalksAgree(&e);
+}
