@@ -35,9 +35,13 @@ static void VLWriteExcerpt(VLWriter* err, const char* chars, uint64_t length) {
     VLWrite(err, chars, size_t(length));
 }
 
-// Writes `count` marks, none when the count is not positive.
+// Writes `count` marks, none when the count is not positive; red on a coloured stream.
 static void VLWriteMarks(VLWriter* err, int64_t count) {
-    if (count > 0) VLWriteRepeat(err, '~', size_t(count));
+    if (count <= 0) return;
+    bool color = (err->style & VLWriterStyle_Color) != 0;
+    if (color) VLWriteText(err, "\x1b[31m");
+    VLWriteRepeat(err, '~', size_t(count));
+    if (color) VLWriteText(err, "\x1b[0m");
 }
 
 // Display width of a piece of line from `column` on, with tab stops every 8.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -117,12 +119,29 @@ static void VLWriteTestFile(VLWriter* err) {
     if (!ok) VLWriteText(err, "Failed to write test.bin\n");
 }
 
+// When diagnostics are coloured: -color=auto (the default) colours a terminal.
+enum VLColorChoice { VLColorChoice_Auto, VLColorChoice_Always, VLColorChoice_Never };
+
 struct VLOptions {
     const char* layoutPath;
     const char* dataPath;
     bool debug;
     bool versionPrinted;
+    bool explain;               // hints without a terminal
+    VLColorChoice color;
 };
+
+// "-color=always", "-color=never" or "-color=auto"; false for any other text.
+static bool VLParseColorChoice(const char* argument, VLColorChoice* choice) {
+    static const char prefix[] = "-color=";
+    if (strncmp(argument, prefix, sizeof prefix - 1) != 0) return false;
+    const char* value = argument + sizeof prefix - 1;
+    if (strcmp(value, "always") == 0) *choice = VLColorChoice_Always;
+    else if (strcmp(value, "never") == 0) *choice = VLColorChoice_Never;
+    else if (strcmp(value, "auto") == 0) *choice = VLColorChoice_Auto;
+    else return false;
+    return true;
+}
 
 // Takes the path after "-layout" or "-data"; returns false when the arguments
 // ran out (examination stops there).
@@ -156,6 +175,10 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             options.versionPrinted = true;
         } else if (strcmp(argument, "-test") == 0) {
             VLWriteTestFile(err);
+        } else if (strcmp(argument, "-explain") == 0) {
+            options.explain = true;
+        } else if (VLParseColorChoice(argument, &options.color)) {
+            // taken
         } else {
             VLWritef(err, "Ignoring unknown directive \"%s\".\n", argument);
         }
@@ -184,9 +207,11 @@ bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWri
     if (!scan->invalidTokens) return false;
     VLWriteText(err, "Invalid tokens in layout file:\n");
     uint64_t listed = 0, unlisted = 0;
+    bool commentHinted = false;
     for (const VLToken* token = scan->invalidTokens; token; token = token->invalid.nextInvalid) {
         if (listed < VLInvalidTokensListed) {
             VLPrintTokenLocation(err, layout, token);
+            VLWriteInvalidTokenHints(token, &commentHinted, err);
             ++listed;
         } else {
             ++unlisted;
@@ -199,7 +224,9 @@ bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWri
 bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWriter* err) {
     if (!VLErrorIsValid(&program->error)) return false;
     VLPrintTokenLocation(err, layout, program->error.token);
-    VLWritef(err, "ERROR %.*s\n", static_cast<int>(program->error.length), program->error.message);
+    VLWriteColored(err, "ERROR", "1;31");
+    VLWritef(err, " %.*s\n", static_cast<int>(program->error.length), program->error.message);
+    VLWriteCompileHints(program, layout, err);
     return true;
 }
 
@@ -224,8 +251,29 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLW
     return status;
 }
 
+// Whether a writer's file is a terminal (memory and null writers are not).
+static bool VLIsTerminal(const VLWriter* writer) {
+    return writer->file && !writer->captureMemory && isatty(fileno(writer->file));
+}
+
+// Hints for a person: on a terminal, or asked for with -explain. Colour on a
+// terminal unless NO_COLOR is set (to anything but the empty text) or the
+// terminal is dumb; -color=always and -color=never decide alone.
+static uint32_t VLDiagnosticStyle(const VLOptions* options, const VLWriter* err) {
+    bool terminal = VLIsTerminal(err);
+    uint32_t style = terminal || options->explain ? uint32_t(VLWriterStyle_Hints) : 0u;
+    bool color = options->color == VLColorChoice_Always;
+    if (options->color == VLColorChoice_Auto && terminal) {
+        const char* noColor = getenv("NO_COLOR");
+        const char* term = getenv("TERM");
+        color = !(noColor && noColor[0]) && !(term && strcmp(term, "dumb") == 0);
+    }
+    return style | (color ? uint32_t(VLWriterStyle_Color) : 0u);
+}
+
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = VLParseOptions(argc, argv, out, err);
+    err->style = VLDiagnosticStyle(&options, err);
     if (!options.layoutPath || !options.dataPath) {
         if (options.versionPrinted) return 0;
         VLWriteText(err, VLUsageHead);
