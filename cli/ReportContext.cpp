@@ -136,7 +136,9 @@ static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtim
     VLWriteAddress(err, int64_t(data->size));
     VLWriteText(err, " bytes)");
     const VLToken* token = VLSourceToken(instruction);
-    if (token) VLWritef(err, " at %s(%u,%u)", layout->path, token->start.line + 1u, token->start.column + 1u);
+    if (token)
+        VLWritef(err, " at %s(%u,%u)", VLSourceOfToken(layout, token)->path, token->start.line + 1u,
+                 token->start.column + 1u);
     VLWriteChar(err, '\n');
 }
 

@@ -251,7 +251,9 @@ static VLToken* VLUnclosedBracketBefore(VLToken* first, const VLToken* stop) {
 void VLFindErrorFacts(VLContext* ctx) {
     VLError* error = &ctx->output.error;
     error->structType = ctx->typeDefinitionBeingParsed;
-    error->openBracket = VLUnclosedBracketBefore(ctx->firstToken, error->token);
+    // The walk covers the layout's own tokens: an error inside an included
+    // file (whose tokens form their own list) gets no bracket.
+    if (!ctx->includeFrames) error->openBracket = VLUnclosedBracketBefore(ctx->firstToken, error->token);
     if (!error->subject || error->subject->type != VLTokenType_Identifier) return;
     VLString name = VLTokenText(error->subject);
     switch (error->detail) {
