@@ -50,25 +50,28 @@ struct VLForeignWord {
 };
 
 static const VLForeignWord VLForeignWords[] = {
-    {"uint8_t", "u(1)", "a 1-byte unsigned number"},   {"u8", "u(1)", "a 1-byte unsigned number"},
-    {"byte", "u(1)", "a byte"},                        {"uchar", "u(1)", "a 1-byte unsigned number"},
-    {"bool", "u(1)", "a 1-byte flag"},                 {"uint16_t", "u(2)", "a 2-byte unsigned number"},
-    {"u16", "u(2)", "a 2-byte unsigned number"},       {"ushort", "u(2)", "a 2-byte unsigned number"},
-    {"word", "u(2)", "a 2-byte unsigned number"},      {"uint32_t", "u(4)", "a 4-byte unsigned number"},
-    {"u32", "u(4)", "a 4-byte unsigned number"},       {"uint", "u(4)", "a 4-byte unsigned number"},
-    {"unsigned", "u(4)", "a 4-byte unsigned number"},  {"dword", "u(4)", "a 4-byte unsigned number"},
-    {"uint64_t", "u(8)", "an 8-byte unsigned number"}, {"u64", "u(8)", "an 8-byte unsigned number"},
-    {"qword", "u(8)", "an 8-byte unsigned number"},    {"int8_t", "s(1)", "a 1-byte signed number"},
-    {"i8", "s(1)", "a 1-byte signed number"},          {"char", "s(1)", "a 1-byte number (text is string(n))"},
-    {"int16_t", "s(2)", "a 2-byte signed number"},     {"i16", "s(2)", "a 2-byte signed number"},
-    {"short", "s(2)", "a 2-byte signed number"},       {"int32_t", "s(4)", "a 4-byte signed number"},
-    {"i32", "s(4)", "a 4-byte signed number"},         {"int", "s(4)", "a 4-byte signed number"},
+    {"uint8_t", "u(1)", "a 1-byte unsigned number"},    {"u8", "u(1)", "a 1-byte unsigned number"},
+    {"byte", "u(1)", "a byte"},                         {"uchar", "u(1)", "a 1-byte unsigned number"},
+    {"bool", "u(1)", "a 1-byte flag"},                  {"uint16_t", "u(2)", "a 2-byte unsigned number"},
+    {"u16", "u(2)", "a 2-byte unsigned number"},        {"ushort", "u(2)", "a 2-byte unsigned number"},
+    {"word", "u(2)", "a 2-byte unsigned number"},       {"uint32_t", "u(4)", "a 4-byte unsigned number"},
+    {"u32", "u(4)", "a 4-byte unsigned number"},        {"uint", "u(4)", "a 4-byte unsigned number"},
+    {"unsigned", "u(4)", "a 4-byte unsigned number"},   {"dword", "u(4)", "a 4-byte unsigned number"},
+    {"uint64_t", "u(8)", "an 8-byte unsigned number"},  {"u64", "u(8)", "an 8-byte unsigned number"},
+    {"qword", "u(8)", "an 8-byte unsigned number"},     {"int8_t", "s(1)", "a 1-byte signed number"},
+    {"i8", "s(1)", "a 1-byte signed number"},           {"char", "s(1)", "a 1-byte number"},
+    {"int16_t", "s(2)", "a 2-byte signed number"},      {"i16", "s(2)", "a 2-byte signed number"},
+    {"short", "s(2)", "a 2-byte signed number"},        {"int32_t", "s(4)", "a 4-byte signed number"},
+    {"i32", "s(4)", "a 4-byte signed number"},          {"int", "s(4)", "a 4-byte signed number"},
     {"long", "s(4)", "a 4-byte signed number (s(8) for 8 bytes)"},
-    {"int64_t", "s(8)", "an 8-byte signed number"},    {"i64", "s(8)", "an 8-byte signed number"},
+    {"int64_t", "s(8)", "an 8-byte signed number"},     {"i64", "s(8)", "an 8-byte signed number"},
     {"float", "f(4)", "a 4-byte floating-point number"}, {"f32", "f(4)", "a 4-byte floating-point number"},
     {"double", "f(8)", "an 8-byte floating-point number"}, {"f64", "f(8)", "an 8-byte floating-point number"},
     {"class", "struct", "a record type"},
 };
+
+// Words that begin a top-level statement: met inside a struct body, they mean the body is still open.
+static const char* const VLTopLevelWords[] = {"layout", "struct", "enum", "typedef", "default"};
 
 static bool VLEqualsIgnoringCase(VLString text, const char* word) {
     if (text.length != strlen(word)) return false;
@@ -111,22 +114,34 @@ static void VLWriteForeignTypeHint(const VLForeignWord* foreign, const VLToken* 
     VLString word = VLTokenText(subject);
     const VLToken* name = subject->next;
     if (strcmp(foreign->vellum, "struct") == 0) {
-        VLWriteHint(err, "Vellum has no '%.*s': a record type is declared with struct, e.g. struct Header { u(4) size; };",
+        VLWriteHint(err, "'%.*s' is not a Vellum word: a record type is declared with struct, e.g. struct Header { u(4) size; };",
                     VLLength(word), word.chars);
         return;
     }
-    VLWriteHint(err, "Vellum has no '%.*s': %s is %s (add \", big\" for big-endian, e.g. %c(4, big))",
-                VLLength(word), word.chars, foreign->what, foreign->vellum, foreign->vellum[0]);
+    // Numbers of more than one byte have a byte order: "u(4)" becomes "u(4, big)".
+    char big[48] = "";
+    if (foreign->vellum[2] != '1')
+        snprintf(big, sizeof big, " (%.3s, big) when big-endian)", foreign->vellum);
+    VLWriteHint(err, "'%.*s' is not a Vellum type: %s is %s%s", VLLength(word), word.chars, foreign->what,
+                foreign->vellum, big);
     if (name && name->type == VLTokenType_Identifier) {
         VLString text = VLTokenText(name);
         VLWriteHint(err, "write: %s %.*s;", foreign->vellum, VLLength(text), text.chars);
     }
+    if (VLEqualsIgnoringCase(word, "char")) VLWriteHint(err, "text is string(n): string(16) name; reads 16 characters");
 }
 
 static void VLWriteUnknownTypeHints(const VLError* error, VLWriter* err) {
     VLString name = VLTokenText(error->subject);
     if (VLStringEqualsText(name, "else")) {
         VLWriteHint(err, "'else' must come right after the '}' that closes an 'if' or 'else if' block: } else {");
+        return;
+    }
+    for (const char* word : VLTopLevelWords) {
+        if (!VLStringEqualsText(name, word) || !error->structType) continue;
+        VLString owner = error->structType->name;
+        VLWriteHint(err, "'%s' begins a statement of the top level, but struct %.*s is still open here: close it with };",
+                    word, VLLength(owner), owner.chars);
         return;
     }
     if (const VLForeignWord* foreign = VLFindForeignWord(name)) {
@@ -235,7 +250,10 @@ static void VLWriteOpenBracketHint(const VLError* error, VLWriter* err) {
                 VLColumnOf(open), closer);
     const VLToken* before = nullptr;  // the token right before the error's
     for (const VLToken* token = open; token && token != error->token; token = token->next) before = token;
-    if (!before || !VLIsPunctuation(before, VLCode("}")) || !before->punctuation.match) return;
+    // "};" where the "}" closed an inner block: the struct's end was meant.
+    if (!before || !VLIsPunctuation(before, VLCode("}")) || !before->punctuation.match ||
+        !VLIsPunctuation(error->token, VLCode(";")))
+        return;
     const VLToken* inner = before->punctuation.match;
     VLWriteHint(err, "the '}' at line %u, column %u closes the '{' at line %u, column %u; does that block need "
                      "its own '}'?",
