@@ -231,7 +231,15 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, &show);
         }
         VLInstruction* instruction = result.instruction;
-        if (!instruction) break;
+        if (!instruction) {
+            if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
+                if (printing)
+                    VLWritef(err, "Run stopped after %llu instructions.\n",
+                             static_cast<unsigned long long>(options->stepLimit));
+                reported = true;
+            }
+            break;
+        }
         if (result.flags) {
             if (printing) VLPrintReports(&result, layout, data, err);
             reported = true;

@@ -96,6 +96,7 @@ enum VLNumberBase : uint32_t {
 
 struct VLToken {
     VLTokenType type;
+    uint32_t file;         // the layout file it comes from: 0 the layout, others numbered by the front end
     VLScanPosition start;  // first character
     VLScanPosition end;    // last character (inclusive)
     VLToken* next;         // following token in text order, invalid ones included
@@ -152,8 +153,9 @@ struct VLScanResult {
     VLLine firstLine;
 };
 
-// Tokenizes a NUL-terminated text. Tokens and line records come from the arena.
-VLScanResult VLTokenize(const char* text, VLArena* arena);
+// Tokenizes a NUL-terminated text. Tokens and line records come from the
+// arena; every token carries `file`, the number of the file the text is.
+VLScanResult VLTokenize(const char* text, VLArena* arena, uint32_t file = 0);
 bool VLHasReachedEnd(const VLScanner* scanner);
 void VLAdvance(VLScanner* scanner);
 void VLPeek(const VLScanner* scanner, uint32_t count, char* buffer);
@@ -540,8 +542,27 @@ struct VLProgram {
     VLArena* arena;       // owns every record of the program
 };
 
+// Include files. The core opens no files: an include statement asks the
+// loader for the tokens of the file it names, and the front end finds, reads
+// and tokenizes it.
+struct VLIncludedFile {
+    uint32_t file;        // its number, carried by its tokens; one file, one number (0: the layout itself)
+    VLToken* tokens;      // its tokens; null when it has none
+    const char* name;     // the file as messages name it
+    const char* message;  // null when loaded; otherwise the compile error reported at the path
+};
+struct VLIncludeLoader {
+    // `path` is the text between the quotes as written; `includingFile` the
+    // number of the file whose statement names it. The texts returned must
+    // live as long as the compiled program.
+    VLIncludedFile (*load)(void* context, uint32_t includingFile, VLString path);
+    void* context;
+    const char* layoutName;  // file 0 in messages
+};
+
 // Compiles a token list. Every record of the program comes from the arena.
-VLProgram VLCompile(VLToken* firstToken, VLArena* arena);
+// Without a loader an include statement is a compile error.
+VLProgram VLCompile(VLToken* firstToken, VLArena* arena, const VLIncludeLoader* loader = nullptr);
 
 uint32_t VLHashName(uint32_t length, const char* chars);
 
