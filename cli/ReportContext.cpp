@@ -102,6 +102,7 @@ static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtim
     else if (owner) VLWritef(err, "struct %.*s", VLLength(owner->name), owner->name.chars);
     else VLWriteText(err, "the layout's top level");
     VLWriteText(err, " (");
+    bool separator = true;  // whether ", " goes before the place in the data
     if (scalar) {
         int64_t size = result->flags & VLRuntimeResultFlag_InvalidSize
                            ? result->size
@@ -124,12 +125,10 @@ static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtim
             if (type) VLWritef(err, "%.*s", VLLength(type->name), type->name.chars);
             else VLWriteText(err, "struct");
             if (owner) VLWritef(err, " in struct %.*s", VLLength(owner->name), owner->name.chars);
-        } else if (owner) {
-            VLWritef(err, "struct %.*s", VLLength(owner->name), owner->name.chars);
         } else {
-            VLWriteText(err, "top level");
+            separator = false;  // the struct or the top level is named before the parenthesis
         }
-        VLWriteText(err, ", at byte ");
+        VLWriteText(err, separator ? ", at byte " : "at byte ");
         VLWriteAddress(err, VLValueAt(runtime, VLLocation{VLLocationKind_Global, 0, 1}));
     }
     VLWriteText(err, ", file is ");
