@@ -11,6 +11,7 @@
 #endif
 
 #include "CommandLine.h"
+#include "output/Events.h"
 
 static const char* const VLVersionText = "0.2.1";
 
@@ -122,6 +123,9 @@ struct VLOptions {
     const char* dataPath;
     bool debug;
     bool versionPrinted;
+    uint32_t format;         // VLOutputFormat: the last of -json and -ndjson given
+    VLSelection selection;   // -select patterns
+    bool badSelection;       // a -select PATH was no path
 };
 
 // Takes the path after "-layout" or "-data"; returns false when the arguments
@@ -156,6 +160,21 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             options.versionPrinted = true;
         } else if (strcmp(argument, "-test") == 0) {
             VLWriteTestFile(err);
+        } else if (strcmp(argument, "-ndjson") == 0) {
+            options.format = VLOutputFormat_Ndjson;
+        } else if (strcmp(argument, "-json") == 0) {
+            options.format = VLOutputFormat_Json;
+        } else if (strcmp(argument, "-select") == 0) {
+            if (at + 1 >= argc) {
+                VLWriteText(err, "Expected path after -select, got end of parameters.\n");
+                options.badSelection = true;
+                break;
+            }
+            const char* error = nullptr;
+            if (!VLSelectionAdd(&options.selection, argv[++at], &error)) {
+                VLWritef(err, "Invalid -select path \"%s\": %s.\n", argv[at], error);
+                options.badSelection = true;
+            }
         } else {
             VLWritef(err, "Ignoring unknown directive \"%s\".\n", argument);
         }
@@ -206,7 +225,7 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
 // exit status: 0 when the run went to its end, 1 when the layout was rejected
 // (nothing ran), 2 when a report stopped the run (the output is partial).
-static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLWriter* out,
+static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* given, VLWriter* out,
                        VLWriter* err) {
     VLArena arena = {};
     int status = 1;
@@ -214,7 +233,8 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLW
     if (!VLReportInvalidTokens(&scan, layout, err)) {
         VLProgram program = VLCompile(scan.tokens, &arena);
         if (!VLReportCompileError(&program, layout, err)) {
-            VLRunOptions options = {debug ? 1u : 0u, 0};
+            VLRunOptions options = {given->debug ? 1u : 0u, 0, given->format,
+                                    given->selection.patternCount ? &given->selection : nullptr};
             status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
         }
     }
@@ -224,8 +244,18 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, bool debug, VLW
     return status;
 }
 
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err);
+
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = VLParseOptions(argc, argv, out, err);
+    int status = VLRunOptionsGiven(&options, argc, argv, out, err);
+    VLSelectionFree(&options.selection);
+    return status;
+}
+
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err) {
+    VLOptions& options = *given;
+    if (options.badSelection) return -2;
     if (!options.layoutPath || !options.dataPath) {
         if (options.versionPrinted) return 0;
         VLWriteText(err, VLUsageHead);
@@ -239,7 +269,7 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
     if (layoutLoaded && dataLoaded) {
-        status = VLRunLayout(&layout.file, &data.file, options.debug, out, err);
+        status = VLRunLayout(&layout.file, &data.file, given, out, err);
     }
     free(layout.file.data);
     free(data.file.data);
