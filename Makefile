@@ -9,18 +9,22 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 all: build
 
+# GoogleTest is required by the test targets only: `make demo` works without it.
+REQUIRE_GTEST ?= OFF
+
 build:
-	cmake -S . -B $(BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_REQUIRE_GTEST=$(REQUIRE_GTEST) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
 	cd examples/bmp && ../../$(BUILD)/vellum -layout bmp.vlt -data sample.bmp
 
+test: REQUIRE_GTEST = ON
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 sanitize-test:
-	cmake -S . -B $(SANBUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLUM_SANITIZE=ON >/dev/null
+	cmake -S . -B $(SANBUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLUM_SANITIZE=ON -DVELLUM_REQUIRE_GTEST=ON >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -47,10 +47,31 @@ struct VLFile {
     const char* path;  // as given on the command line
     uint64_t size;
     char* data;        // null when loading failed
+    // A layout that included files: every layout file of the run by the
+    // number its tokens carry (sources[0] is the layout). Null otherwise.
+    const VLFile* sources;
 };
 // Reads a whole file; extraBytes (1 for the layout) are allocated after the
 // content and set to NUL.
 VLFile VLLoadFile(const char* path, uint32_t extraBytes);
+
+// ---------------------------------------------------------------------------
+// Layout files: the layout and the files its include statements name
+// ---------------------------------------------------------------------------
+struct VLLayoutSourceState;
+struct VLLayoutSources {
+    VLFile* files;    // by file number; files[0] is the layout (its contents stay the caller's)
+    VLLayoutSourceState* states;  // what the loader knows of each file
+    uint32_t count;
+    uint32_t capacity;
+    VLArena* arena;   // tokens, names and messages of included files
+    VLWriter* err;    // where the invalid tokens of an included file are listed
+};
+void VLLayoutSourcesInit(VLLayoutSources* sources, const VLFile* layout, VLArena* arena, VLWriter* err);
+// Frees the included files' contents and the tables (the arena's records stay).
+void VLLayoutSourcesFree(VLLayoutSources* sources);
+// The loader VLCompile calls for include statements, over these sources.
+VLIncludeLoader VLLayoutIncludeLoader(VLLayoutSources* sources);
 
 // ---------------------------------------------------------------------------
 // Driver
@@ -77,7 +98,8 @@ enum VLOutputFormat : uint32_t {
 struct VLSelection;  // cli/output/Events.h
 struct VLRunOptions {
     uint32_t debug;      // print the listing and the trace
-    uint64_t stepLimit;  // 0: none (the program); fuzz harnesses set one
+    uint64_t stepLimit;  // 0: none; -limit and the fuzz harnesses set one
+    uint32_t reportStepLimit;  // 1: a run that reaches stepLimit is reported (-limit); 0: it just stops
     uint32_t format;     // VLOutputFormat
     VLSelection* selection;  // -select patterns; null: everything
 };

@@ -1,7 +1,8 @@
 // Diagnostics.cpp - excerpts of the layout text for messages about it. The
 // single-token form names the file, line and column and underlines one token;
-// the range form names the line and underlines a run of tokens. Both print the
-// line again and the marks under it, on the writer given (standard error).
+// the range form names the line (and the file, when an include brought it)
+// and underlines a run of tokens. Both print the line again and the marks
+// under it, on the writer given (standard error).
 #include <cstdio>
 #include <cstring>
 
@@ -25,6 +26,12 @@ static VLTextLine VLLineOfToken(const VLFile* layout, const VLToken* token) {
     uint64_t room = layout->size - lineOffset;
     while (length < room && first[length] != '\n' && first[length] != '\r') ++length;
     return {first, length};
+}
+
+// The file a token comes from: the layout's own text or one it included.
+static const VLFile* VLSourceOfToken(const VLFile* layout, const VLToken* token) {
+    if (!layout->sources || token->file == 0) return layout;
+    return &layout->sources[token->file];
 }
 
 // Writes a piece of the layout as a "%.*s" conversion would: up to `length`
@@ -53,6 +60,7 @@ void VLPrintTokenLocation(VLWriter* err, const VLFile* layout, const VLToken* to
         VLWriteText(err, "<end of data>\n");
         return;
     }
+    layout = VLSourceOfToken(layout, token);
     VLTextLine line = VLLineOfToken(layout, token);
     uint64_t skipped = 0;
     while (skipped < line.length && (line.first[skipped] == ' ' || line.first[skipped] == '\t'))
@@ -77,10 +85,14 @@ void VLPrintRangeLocation(VLWriter* err, const VLFile* layout, const VLToken* fi
         VLWriteChar(err, '\n');
         return;
     }
-    VLTextLine line = VLLineOfToken(layout, first);
+    VLTextLine line = VLLineOfToken(VLSourceOfToken(layout, first), first);
     unsigned lineNumber = first->start.line + 1u;
-    int prefixWidth = snprintf(nullptr, 0, "%u: ", lineNumber);
-    VLWritef(err, "%u: ", lineNumber);
+    // A line of an included file is named with its file.
+    const char* path = VLSourceOfToken(layout, first)->path;
+    int prefixWidth = first->file ? snprintf(nullptr, 0, "%s(%u): ", path, lineNumber)
+                                  : snprintf(nullptr, 0, "%u: ", lineNumber);
+    if (first->file) VLWritef(err, "%s(%u): ", path, lineNumber);
+    else VLWritef(err, "%u: ", lineNumber);
     VLWriteExcerpt(err, line.first, line.length);
     VLWriteChar(err, '\n');
     VLWriteRepeat(err, ' ', size_t(prefixWidth) + first->start.column);

@@ -2,9 +2,12 @@
 // loading the layout and data files, and the straight line from tokenizing
 // through compiling to the two passes. Every stage that fails ends the run
 // with its message and the matching exit status.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -65,23 +68,66 @@ static char* VLAllocateFileBuffer(size_t size) {
     return static_cast<char*>(malloc(size));
 }
 
-// Reads a file whole. A file of `sizeLimit` bytes or more is measured but not
-// read. Directories and unreadable files fail the probe read of their first
-// byte (their reported length means nothing); pipes fail to measure.
+// Reads what a stream that cannot be sought (a pipe, a terminal, a socket)
+// delivers up to its end, in growing blocks. Reaching `sizeLimit` bytes stops
+// the reading: the result is TooLarge with the size so far.
+static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
+    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}};
+    size_t capacity = size_t(1) << 16, size = 0;
+    char* data = static_cast<char*>(malloc(capacity));
+    while (data) {
+        if (capacity - size < size_t(extraBytes) + 2) {
+            char* grown = capacity <= SIZE_MAX / 2 ? static_cast<char*>(realloc(data, capacity * 2)) : nullptr;
+            if (!grown) break;
+            data = grown;
+            capacity *= 2;
+        }
+        size_t got = fread(data + size, 1, capacity - size - extraBytes - 1, file);
+        size += got;
+        if (uint64_t(size) >= sizeLimit) {
+            result.status = VLLoadStatus_TooLarge;
+            result.file.size = size;
+            break;
+        }
+        if (got == 0) {
+            if (ferror(file)) break;
+            memset(data + size, 0, size_t(extraBytes) + 1);
+            result.status = VLLoadStatus_Loaded;
+            result.file.size = size;
+            result.file.data = data;
+            return result;
+        }
+    }
+    free(data);
+    return result;
+}
+
+// Reads a whole file; "-" is standard input. A file of `sizeLimit` bytes or
+// more is measured but not read. Directories and unreadable files fail the
+// probe read of their first byte (their reported length means nothing); a
+// file that cannot be sought (a pipe, standard input from a pipe) is read as
+// a stream to its end.
 static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
-    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr}};
-    FILE* file = fopen(path, "rb");
+    bool standardInput = strcmp(path, "-") == 0;
+    // Excerpts and messages name standard input as "<stdin>".
+    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr, nullptr}};
+    FILE* file = standardInput ? stdin : fopen(path, "rb");
     if (!file) return result;
+    if (lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE) {
+        result = VLLoadStream(file, result.file.path, extraBytes, sizeLimit);
+        if (!standardInput) fclose(file);
+        return result;
+    }
     bool readable = !(fgetc(file) == EOF && ferror(file));
     auto length = decltype(ftello(file))(-1);
     if (readable && fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
     if (length < 0 || fseeko(file, 0, SEEK_SET) != 0) {
-        fclose(file);
+        if (!standardInput) fclose(file);
         return result;
     }
     uint64_t size = uint64_t(length);
     if (size >= sizeLimit || size > SIZE_MAX - extraBytes - 1) {
-        fclose(file);
+        if (!standardInput) fclose(file);
         if (size >= sizeLimit) result.status = VLLoadStatus_TooLarge;
         result.file.size = size;
         return result;
@@ -91,7 +137,7 @@ static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uin
     char* data = VLAllocateFileBuffer(size_t(size) + extraBytes + 1);
     bool ok = data != nullptr;
     if (ok && size > 0) ok = fread(data, 1, size_t(size), file) == size;
-    fclose(file);
+    if (!standardInput) fclose(file);
     if (!ok) {
         free(data);
         return result;
@@ -118,14 +164,84 @@ static void VLWriteTestFile(VLWriter* err) {
     if (!ok) VLWriteText(err, "Failed to write test.bin\n");
 }
 
+// The command-line options: one row each, from which the parser's switch and
+// the -help text are made. Columns: identifier, spelling, what follows the
+// option (VLOptionArgument), argument name for -help, and the -help line.
+// The options of the usage text come first; their help lines are that text's.
+#define VL_OPTIONS(X)                                                                           \
+    X(Layout, "-layout", Path, "<layout-file>", nullptr)                                        \
+    X(Data, "-data", Path, "<data-file>", nullptr)                                              \
+    X(Debug, "-debug", None, "", nullptr)                                                       \
+    X(Test, "-test", None, "", nullptr)                                                         \
+    X(Version, "-version", None, "", nullptr)                                                   \
+    X(VersionLong, "--version", None, "", "Same as -version.")                                  \
+    X(Help, "-help", None, "", "Prints this help (also --help and -h) and ends.")               \
+    X(HelpLong, "--help", None, "", nullptr)                                                    \
+    X(HelpShort, "-h", None, "", nullptr)                                                       \
+    X(Limit, "-limit", Number, "<N>",                                                           \
+      "Stops the run after N instructions with a report (exit status 2).")                     \
+    X(Ndjson, "-ndjson", None, "", "Writes one JSON object per line for each member (docs/JSON.md).") \
+    X(Json, "-json", None, "", "Writes the run as one JSON document (docs/JSON.md).")          \
+    X(Select, "-select", Text, "<PATH>",                                                        \
+      "Shows only the members at or below PATH, e.g. Tar.entries[*].name (repeatable).")
+
+enum VLOptionId : uint32_t {
+#define VL_OPTION_ID(id, spelling, argument, argumentName, help) VLOptionId_##id,
+    VL_OPTIONS(VL_OPTION_ID)
+#undef VL_OPTION_ID
+    VLOptionId_Count
+};
+
+enum VLOptionArgument : uint32_t {
+    VLOptionArgument_None,    // a switch
+    VLOptionArgument_Path,    // the next argument is a file path ("-" for standard input)
+    VLOptionArgument_Number,  // the next argument is a decimal number
+    VLOptionArgument_Joined,  // "-option=value" in one argument
+    VLOptionArgument_Text,    // the next argument is a text (a member path)
+};
+
+struct VLOptionRow {
+    const char* spelling;
+    uint32_t argument;     // VLOptionArgument
+    const char* argumentName;
+    const char* help;      // null: described by the usage text, or an alias shown elsewhere
+};
+
+static const VLOptionRow VLOptionRows[] = {
+#define VL_OPTION_ROW(id, spelling, argument, argumentName, help) \
+    {spelling, VLOptionArgument_##argument, argumentName, help},
+    VL_OPTIONS(VL_OPTION_ROW)
+#undef VL_OPTION_ROW
+};
+static_assert(sizeof VLOptionRows / sizeof VLOptionRows[0] == VLOptionId_Count);
+
+// The row an argument names: the exact spelling, or "spelling=value" for
+// joined options (`*value` then points after the "="). Null for none.
+static const VLOptionRow* VLFindOption(const char* argument, const char** value) {
+    for (const VLOptionRow& row : VLOptionRows) {
+        size_t length = strlen(row.spelling);
+        if (strncmp(argument, row.spelling, length) != 0) continue;
+        if (row.argument == VLOptionArgument_Joined && argument[length] == '=') {
+            *value = argument + length + 1;
+            return &row;
+        }
+        if (row.argument != VLOptionArgument_Joined && argument[length] == '\0') return &row;
+    }
+    return nullptr;
+}
+
+static VLOptionId VLOptionIdOf(const VLOptionRow* row) { return VLOptionId(row - VLOptionRows); }
+
 struct VLOptions {
     const char* layoutPath;
     const char* dataPath;
     bool debug;
     bool versionPrinted;
-    uint32_t format;         // VLOutputFormat: the last of -json and -ndjson given
-    VLSelection selection;   // -select patterns
-    bool badSelection;       // a -select PATH was no path
+    bool help;
+    bool invalid;         // a value could not be used; the usage text follows
+    uint64_t stepLimit;   // 0: none
+    uint32_t format;      // VLOutputFormat: the last of -json and -ndjson given
+    VLSelection selection;  // -select patterns
 };
 
 // Takes the path after "-layout" or "-data"; returns false when the arguments
@@ -144,42 +260,126 @@ static bool VLTakePath(int argc, char** argv, int* at, const char* option, const
     return true;
 }
 
+// Takes the decimal number after an option; false (with a message) when the
+// arguments ran out or the next one is no positive number below 2^64.
+static bool VLTakeNumber(int argc, char** argv, int* at, const char* option, uint64_t* number,
+                         VLWriter* err) {
+    if (*at + 1 >= argc) {
+        VLWritef(err, "Expected number after %s, got end of parameters.\n", option);
+        return false;
+    }
+    *at += 1;
+    const char* text = argv[*at];
+    uint64_t value = 0;
+    bool ok = *text != '\0';
+    for (const char* c = text; ok && *c; ++c) {
+        unsigned digit = unsigned(*c - '0');
+        if (digit > 9 || value > (UINT64_MAX - digit) / 10) ok = false;
+        else value = value * 10 + digit;
+    }
+    if (!ok || value == 0) {
+        VLWritef(err, "Expected a positive number after %s, got \"%s\".\n", option, text);
+        return false;
+    }
+    *number = value;
+    return true;
+}
+
+// Takes the member path after -select and adds it to the selection; false
+// (with a message) when the arguments ran out or the text is no path.
+static bool VLTakeSelection(int argc, char** argv, int* at, const char* option, VLSelection* selection,
+                            VLWriter* err) {
+    if (*at + 1 >= argc) {
+        VLWritef(err, "Expected member path after %s, got end of parameters.\n", option);
+        return false;
+    }
+    *at += 1;
+    const char* error = nullptr;
+    if (VLSelectionAdd(selection, argv[*at], &error)) return true;
+    VLWritef(err, "Invalid member path after %s, \"%s\": %s.\n", option, argv[*at], error);
+    return false;
+}
+
 // Examines the arguments after the program name in order.
 static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = {};
     for (int at = 1; at < argc; ++at) {
         const char* argument = argv[at];
-        if (strcmp(argument, "-layout") == 0) {
-            if (!VLTakePath(argc, argv, &at, "-layout", &options.layoutPath, err)) break;
-        } else if (strcmp(argument, "-data") == 0) {
-            if (!VLTakePath(argc, argv, &at, "-data", &options.dataPath, err)) break;
-        } else if (strcmp(argument, "-debug") == 0) {
+        const char* value = nullptr;
+        const VLOptionRow* row = VLFindOption(argument, &value);
+        if (!row) {
+            VLWritef(err, "Ignoring unknown directive \"%s\".\n", argument);
+            continue;
+        }
+        switch (VLOptionIdOf(row)) {
+        case VLOptionId_Layout:
+            if (!VLTakePath(argc, argv, &at, row->spelling, &options.layoutPath, err)) return options;
+            break;
+        case VLOptionId_Data:
+            if (!VLTakePath(argc, argv, &at, row->spelling, &options.dataPath, err)) return options;
+            break;
+        case VLOptionId_Debug:
             options.debug = true;
-        } else if (strcmp(argument, "-version") == 0) {
+            break;
+        case VLOptionId_Version:
+        case VLOptionId_VersionLong:
             if (!options.versionPrinted) VLWritef(out, "Version %s\n", VLVersionText);
             options.versionPrinted = true;
-        } else if (strcmp(argument, "-test") == 0) {
+            break;
+        case VLOptionId_Test:
             VLWriteTestFile(err);
-        } else if (strcmp(argument, "-ndjson") == 0) {
+            break;
+        case VLOptionId_Help:
+        case VLOptionId_HelpLong:
+        case VLOptionId_HelpShort:
+            options.help = true;
+            break;
+        case VLOptionId_Limit:
+            if (!VLTakeNumber(argc, argv, &at, row->spelling, &options.stepLimit, err)) {
+                options.invalid = true;
+                return options;
+            }
+            break;
+        case VLOptionId_Ndjson:
             options.format = VLOutputFormat_Ndjson;
-        } else if (strcmp(argument, "-json") == 0) {
+            break;
+        case VLOptionId_Json:
             options.format = VLOutputFormat_Json;
-        } else if (strcmp(argument, "-select") == 0) {
-            if (at + 1 >= argc) {
-                VLWriteText(err, "Expected path after -select, got end of parameters.\n");
-                options.badSelection = true;
-                break;
+            break;
+        case VLOptionId_Select:
+            if (!VLTakeSelection(argc, argv, &at, row->spelling, &options.selection, err)) {
+                options.invalid = true;
+                return options;
             }
-            const char* error = nullptr;
-            if (!VLSelectionAdd(&options.selection, argv[++at], &error)) {
-                VLWritef(err, "Invalid -select path \"%s\": %s.\n", argv[at], error);
-                options.badSelection = true;
-            }
-        } else {
-            VLWritef(err, "Ignoring unknown directive \"%s\".\n", argument);
+            break;
+        case VLOptionId_Count:
+            VL_ASSERT(false);
         }
     }
     return options;
+}
+
+// The usage text, naming the program as it was started.
+static void VLPrintUsage(const char* program, VLWriter* writer) {
+    VLWriteText(writer, VLUsageHead);
+    VLWriteText(writer, program);
+    VLWriteText(writer, VLUsageTail);
+}
+
+// -help: the usage text, then one line for each option it does not describe.
+static void VLPrintHelp(const char* program, VLWriter* out) {
+    VLPrintUsage(program, out);
+    VLWriteText(out, "\n  More options:\n"
+                     "    -layout - or -data -   Reads that file from standard input (a pipe is read to its end).\n");
+    for (const VLOptionRow& row : VLOptionRows) {
+        if (!row.help) continue;
+        char name[64];
+        const char* joiner = row.argument == VLOptionArgument_Joined ? "=" : " ";
+        snprintf(name, sizeof name, "%s%s%s", row.spelling, *row.argumentName ? joiner : "", row.argumentName);
+        VLWritef(out, "    %-22s %s\n", name, row.help);
+    }
+    VLWriteText(out, "\n  Exit status: 0 the run went to its end, 1 the layout was rejected, 2 a report\n"
+                     "  stopped the run, 255 a file could not be read, 254 usage.\n");
 }
 
 // Reports a file that could not be loaded; returns true when it was.
@@ -225,19 +425,25 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
 // exit status: 0 when the run went to its end, 1 when the layout was rejected
 // (nothing ran), 2 when a report stopped the run (the output is partial).
-static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* given, VLWriter* out,
-                       VLWriter* err) {
+static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* given,
+                       VLWriter* out, VLWriter* err) {
     VLArena arena = {};
     int status = 1;
+    VLLayoutSources sources;
+    VLLayoutSourcesInit(&sources, layout, &arena, err);
     VLScanResult scan = VLTokenize(layout->data, &arena);
     if (!VLReportInvalidTokens(&scan, layout, err)) {
-        VLProgram program = VLCompile(scan.tokens, &arena);
-        if (!VLReportCompileError(&program, layout, err)) {
-            VLRunOptions options = {given->debug ? 1u : 0u, 0, given->format,
+        VLIncludeLoader loader = VLLayoutIncludeLoader(&sources);
+        VLProgram program = VLCompile(scan.tokens, &arena, &loader);
+        VLFile source = *layout;  // the layout, with the files it included for messages
+        if (sources.count > 1) source.sources = sources.files;
+        if (!VLReportCompileError(&program, &source, err)) {
+            VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1, given->format,
                                     given->selection.patternCount ? &given->selection : nullptr};
-            status = VLRunPasses(&program, layout, data, &options, out, err) ? 2 : 0;
+            status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
         }
     }
+    VLLayoutSourcesFree(&sources);
     // Nothing is read after this point; releasing keeps repeated runs in one
     // process (tests, fuzzing) from accumulating memory.
     VLArenaRelease(&arena);
@@ -253,14 +459,21 @@ int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     return status;
 }
 
+// The program once the options are examined.
 static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions& options = *given;
-    if (options.badSelection) return -2;
-    if (!options.layoutPath || !options.dataPath) {
-        if (options.versionPrinted) return 0;
-        VLWriteText(err, VLUsageHead);
-        VLWriteText(err, argc > 0 && argv[0] ? argv[0] : "vellum");
-        VLWriteText(err, VLUsageTail);
+    const char* program = argc > 0 && argv[0] ? argv[0] : "vellum";
+    if (options.help) {
+        VLPrintHelp(program, out);
+        return 0;
+    }
+    if (options.invalid || !options.layoutPath || !options.dataPath) {
+        if (options.versionPrinted && !options.invalid) return 0;
+        VLPrintUsage(program, err);
+        return -2;
+    }
+    if (strcmp(options.layoutPath, "-") == 0 && strcmp(options.dataPath, "-") == 0) {
+        VLWriteText(err, "Standard input (\"-\") can be read for -layout or for -data, not both.\n");
         return -2;
     }
     VLLoadResult layout = VLLoadFileLimited(options.layoutPath, 1, VLLayoutSizeLimit);
@@ -269,7 +482,7 @@ static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* 
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
     if (layoutLoaded && dataLoaded) {
-        status = VLRunLayout(&layout.file, &data.file, given, out, err);
+        status = VLRunLayout(&layout.file, &data.file, &options, out, err);
     }
     free(layout.file.data);
     free(data.file.data);

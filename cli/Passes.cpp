@@ -50,8 +50,7 @@ struct VLCountSubject {
 static VLCountSubject VLCountSubjectOf(const VLInstruction* instruction) {
     if (instruction->type == VLInstructionType_PushFrame)
         return {instruction->pushFrame.name, nullptr, nullptr};
-    VL_ASSERT(instruction->type >= VLInstructionType_ScalarMemberU &&
-              instruction->type <= VLInstructionType_ScalarMemberF);
+    VL_ASSERT(VLIsMemberKind(instruction->type));
     const auto& member = instruction->scalarExport;
     return {member.name, member.sizeFirst, member.sizeEnd};
 }
@@ -260,17 +259,16 @@ static void VLStreamPrint(VLEventStream* stream, const VLInstruction* instructio
 // The front end's part of a step that ran while members are shown: a struct
 // begins or ends, a member is shown, a print prints.
 static void VLShowStep(VLEventStream* stream, const VLInstruction* instruction) {
+    if (VLIsMemberKind(instruction->type)) {  // one shown member
+        VLStreamMember(stream, const_cast<VLInstruction*>(instruction));
+        return;
+    }
     switch (instruction->type) {
     case VLInstructionType_PushFrame:  // a struct member begins
         VLStreamStructBegin(stream, instruction);
         break;
     case VLInstructionType_PopFrame:  // a struct member ends
         VLStreamStructEnd(stream);
-        break;
-    case VLInstructionType_ScalarMemberU:  // one shown member
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF:
-        VLStreamMember(stream, const_cast<VLInstruction*>(instruction));
         break;
     case VLInstructionType_Print:  // the message, and the value when one is given
         VLStreamPrint(stream, instruction);
@@ -286,7 +284,7 @@ static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResu
     VLEventStream* stream = static_cast<VLEventStream*>(context);
     (void)runtime;
     VLInstruction* instruction = result->instruction;
-    if (instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF)
+    if (VLIsMemberKind(instruction->type))
         VLStreamMember(stream, instruction);
     else
         VLShowStep(stream, instruction);
@@ -302,7 +300,7 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
     bool isArray = false;
     if (instruction->type == VLInstructionType_PushFrame)
         isArray = instruction->pushFrame.arrayCount.kind != VLLocationKind_None;
-    else if (instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF)
+    else if (VLIsMemberKind(instruction->type))
         isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(stream->runtime, 2) : 0;
     return {VLPathOfPending(stream->paths, instruction, isArray, index, buffer, capacity), buffer};
@@ -324,6 +322,18 @@ static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result,
     if (result->flags & VLRuntimeResultFlag_InvalidAddress) event.offset = result->address;
     stream->sink->report(stream->sink->context, &event);
     VLWriterFree(&messages);
+}
+
+// The report of a run cut short by -limit, which has no instruction of its own.
+static void VLStreamStepLimit(VLEventStream* stream, uint64_t stepLimit, VLWriter* err) {
+    char message[96];
+    int length = snprintf(message, sizeof message, "Run stopped after %llu instructions.",
+                          static_cast<unsigned long long>(stepLimit));
+    VLWrite(err, message, size_t(length));
+    VLWriteChar(err, '\n');
+    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
+    VLReportEvent event = {nullptr, {uint32_t(length), message}, path, VLCursorOf(stream->runtime)};
+    stream->sink->report(stream->sink->context, &event);
 }
 
 // One pass over the data with a fresh runtime whose records come from
@@ -363,7 +373,13 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, stream);
         }
         VLInstruction* instruction = result.instruction;
-        if (!instruction) break;
+        if (!instruction) {
+            if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
+                if (stream->printing) VLStreamStepLimit(stream, options->stepLimit, err);
+                reported = true;
+            }
+            break;
+        }
         if (result.flags) {
             if (stream->printing) VLStreamReport(stream, &result, layout, data, err);
             reported = true;

@@ -101,8 +101,25 @@ struct VLSpeculativeParse {
     VLMessageParts bestErrorParts;  // the same for bestError
 };
 
+// A file being compiled through an include statement; the records of files
+// included by included files are chained innermost first.
+struct VLIncludeFrame {
+    VLIncludeFrame* next;  // the including file's record; null when the layout includes it
+    uint32_t file;
+    const char* name;
+    VLToken* resume;       // the token after the include statement
+    VLToken* last;         // the file's last token (errors at its end stand there)
+    uint32_t savedBigEndian;  // the including file's defaults, back in force after this file
+};
+
+// A file whose tokens were compiled to their end: it is not compiled again.
+struct VLFinishedFile {
+    VLFinishedFile* next;
+    uint32_t file;
+};
+
 struct VLContext {
-    VLToken* token;  // next token to consume; null at the end
+    VLToken* token;  // next token to consume; null at the end of the current file
     VLProgram output;
     VLTypeDefinition* typeDefinitionBeingParsed;
     uint32_t defaultBigEndian;
@@ -137,6 +154,11 @@ struct VLContext {
     uint32_t slotsPerBody;
     uint32_t slotOverflow;
     uint32_t savedTopLevelSlots;  // slotsPerBody: the level-0 counter outside the open body
+    // Include statements: the loader (null: none available), the files being
+    // compiled through one, innermost first, and the files already compiled.
+    const VLIncludeLoader* includeLoader;
+    VLIncludeFrame* includeFrames;
+    VLFinishedFile* finishedFiles;
 };
 
 // ---------------------------------------------------------------------------

@@ -6,7 +6,8 @@
 // reported, then written in two passes),
 // attempts and the choice of the error among them, slots, scopes, and every
 // statement: breakpoint, print, assert, var, assignments, if / else if /
-// else, while, do, for, the closing brace, default, layout and typedef.
+// else, while, do, for, the closing brace, default, layout, typedef and
+// include (the included file's tokens are compiled in place, each file once).
 // Statements are recognised by trying their forms in turn on the same tokens;
 // each form emits its instructions as it parses.
 #include <cstdarg>
@@ -891,6 +892,118 @@ static void VLParseTypedef(VLContext* ctx) {
 }
 
 // ---------------------------------------------------------------------------
+// Include files
+// ---------------------------------------------------------------------------
+
+// The text "a.vlt -> b.vlt -> ... -> name": the layout, every file being
+// compiled through an include (outermost first), then `name`.
+static const char* VLIncludeChainText(VLContext* ctx, const char* name) {
+    const char* arrow = " -> ";
+    size_t length = strlen(ctx->includeLoader->layoutName) + strlen(arrow) + strlen(name);
+    uint32_t depth = 0;
+    for (const VLIncludeFrame* frame = ctx->includeFrames; frame; frame = frame->next, ++depth)
+        length += strlen(frame->name) + strlen(arrow);
+    const char** names = VLArenaNew<const char*>(ctx->arena, depth + 2);
+    names[0] = ctx->includeLoader->layoutName;
+    uint32_t at = depth;
+    for (const VLIncludeFrame* frame = ctx->includeFrames; frame; frame = frame->next) names[at--] = frame->name;
+    names[depth + 1] = name;
+    const char prefix[] = "Include cycle: ";
+    char* text = VLArenaNew<char>(ctx->arena, sizeof prefix + length + 1);
+    char* end = text + snprintf(text, sizeof prefix, "%s", prefix);
+    for (uint32_t i = 0; i < depth + 2; ++i) end += sprintf(end, "%s%s", i ? arrow : "", names[i]);
+    strcpy(end, ".");
+    return text;
+}
+
+// True when the file is being compiled already: the layout itself, or a file
+// whose include led here.
+static bool VLIsBeingCompiled(const VLContext* ctx, uint32_t file) {
+    if (file == 0) return true;
+    for (const VLIncludeFrame* frame = ctx->includeFrames; frame; frame = frame->next)
+        if (frame->file == file) return true;
+    return false;
+}
+
+static bool VLWasCompiled(const VLContext* ctx, uint32_t file) {
+    for (const VLFinishedFile* finished = ctx->finishedFiles; finished; finished = finished->next)
+        if (finished->file == file) return true;
+    return false;
+}
+
+static void VLMarkCompiled(VLContext* ctx, uint32_t file) {
+    VLFinishedFile* finished = VLArenaNew<VLFinishedFile>(ctx->arena);
+    finished->file = file;
+    finished->next = ctx->finishedFiles;
+    ctx->finishedFiles = finished;
+}
+
+// Tried only when a string follows the word, so a layout's own name
+// "include" keeps every meaning it has. The file's tokens come next, then the
+// statements after this one; a file compiled before is not compiled again.
+// A file is compiled the same wherever it is included: it starts with the
+// language's defaults, and its default statements end with it.
+// "include" string ";"
+static void VLParseInclude(VLContext* ctx) {
+    VLExpectKeyword(ctx, {"include"});
+    VLToken* path = ctx->token;
+    VLConsume(ctx);
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (VLIsStopped(ctx)) return;
+    const VLIncludeLoader* loader = ctx->includeLoader;
+    if (!loader) {
+        VLRecordError(ctx, path, "Include files are not available here.");
+        return;
+    }
+    VLIncludedFile included = loader->load(loader->context, path->file,
+                                           VLString{path->string.length, path->string.contentFirst});
+    if (included.message) {
+        VLRecordError(ctx, path, included.message);
+        return;
+    }
+    if (VLIsBeingCompiled(ctx, included.file)) {
+        VLRecordError(ctx, path, VLIncludeChainText(ctx, included.name));
+        return;
+    }
+    if (VLWasCompiled(ctx, included.file)) return;
+    if (!included.tokens) {
+        VLMarkCompiled(ctx, included.file);
+        return;
+    }
+    VLIncludeFrame* frame = VLArenaNew<VLIncludeFrame>(ctx->arena);
+    frame->file = included.file;
+    frame->name = included.name;
+    frame->resume = ctx->token;
+    frame->last = included.tokens;
+    while (frame->last->next) frame->last = frame->last->next;
+    frame->next = ctx->includeFrames;
+    frame->savedBigEndian = ctx->defaultBigEndian;
+    ctx->includeFrames = frame;
+    ctx->token = included.tokens;
+    ctx->defaultBigEndian = 0;  // every file starts with the language's defaults
+}
+
+static void VLReportOpenScopes(VLContext* ctx, VLToken* token, const char* end);
+
+// The tokens of the current file have run out. An included file must close
+// what it opened (an error at its last token otherwise); then it counts as
+// compiled and the including file goes on after its include statement.
+// Returns false when the layout's own tokens ended or an error was reported.
+static bool VLLeaveIncludedFile(VLContext* ctx) {
+    VLIncludeFrame* frame = ctx->includeFrames;
+    if (!frame) return false;
+    if (ctx->scopes) {
+        VLReportOpenScopes(ctx, frame->last, "the included file");
+        return false;
+    }
+    VLMarkCompiled(ctx, frame->file);
+    ctx->defaultBigEndian = frame->savedBigEndian;
+    ctx->token = frame->resume;
+    ctx->includeFrames = frame->next;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // The statement loop
 // ---------------------------------------------------------------------------
 
@@ -934,6 +1047,8 @@ static void VLCompileTopLevelStatement(VLContext* ctx) {
     VLTypeDefinition* opened = VLAttemptStructHeader(ctx);
     VLAttemptKeyword(ctx, "enum", VLParseEnum);
     VLAttemptKeyword(ctx, "layout", VLParseLayout);
+    if (VLTokenIs(ctx->token, "include") && ctx->token->next && ctx->token->next->type == VLTokenType_String)
+        VLAttempt(ctx, VLParseInclude);
     VLAttempt(ctx, VLParseTypedef, true);
     if (opened) {
         ctx->typeDefinitionBeingParsed = opened;
@@ -963,20 +1078,19 @@ static void VLCompileStatement(VLContext* ctx) {
 }
 
 // Tokens that run out inside a struct body or a block leave code that must
-// not run (the body's end is unknown): that is an error at the end of the
-// token list.
-static void VLReportOpenScopes(VLContext* ctx) {
+// not run (the body's end is unknown): that is an error at `token` (null: the
+// end of the token list); `end` names what ended.
+static void VLReportOpenScopes(VLContext* ctx, VLToken* token, const char* end) {
     const VLScope* scope = ctx->scopes;
     if (!scope || VLErrorIsValid(&ctx->output.error)) return;
     VLString name = ctx->typeDefinitionBeingParsed ? ctx->typeDefinitionBeingParsed->name
                                                    : VLString{0, ""};
     if (scope->type == VL_ScopeType_Struct) {
-        VLReportError(ctx, nullptr, "Struct %.*s is not closed: expected }; before the end of the layout.",
-                      int(name.length), name.chars);
+        VLReportError(ctx, token, "Struct %.*s is not closed: expected }; before the end of %s.",
+                      int(name.length), name.chars, end);
     } else {
-        VLReportError(ctx, nullptr,
-                      "A block in struct %.*s is not closed: expected } before the end of the layout.",
-                      int(name.length), name.chars);
+        VLReportError(ctx, token, "A block in struct %.*s is not closed: expected } before the end of %s.",
+                      int(name.length), name.chars, end);
     }
 }
 
@@ -985,9 +1099,11 @@ struct VLCompilation {
     bool slotOverflow;
 };
 
-static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint32_t slotsPerBody) {
+static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint32_t slotsPerBody,
+                                      const VLIncludeLoader* loader) {
     VLContext ctx = {};
     ctx.arena = arena;
+    ctx.includeLoader = loader;
     ctx.slotsPerBody = slotsPerBody;
     ctx.output.arena = arena;
     VLInstructionChunk* chunk = VLArenaNew<VLInstructionChunk>(arena);
@@ -997,8 +1113,15 @@ static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint3
     ctx.output.types.first = typeChunk;
     ctx.output.types.last = typeChunk;
     ctx.token = firstToken;
-    while (ctx.token && !VLErrorIsValid(&ctx.output.error) && !ctx.slotOverflow) VLCompileStatement(&ctx);
-    VLReportOpenScopes(&ctx);
+    for (;;) {
+        if (!ctx.token && !VLLeaveIncludedFile(&ctx)) break;
+        if (VLErrorIsValid(&ctx.output.error) || ctx.slotOverflow) break;
+        if (ctx.token) VLCompileStatement(&ctx);
+    }
+    VLReportOpenScopes(&ctx, nullptr, "the layout");
+    // An error at the end of an included file's tokens stands at its last token.
+    if (ctx.includeFrames && VLErrorIsValid(&ctx.output.error) && !ctx.output.error.token)
+        ctx.output.error.token = ctx.includeFrames->last;
     VLBuildCategoryTable(&ctx);
     ctx.output.typeCount = ctx.output.types.totalCount;
     return VLCompilation{ctx.output, ctx.slotOverflow != 0};
@@ -1008,8 +1131,8 @@ static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint3
 // that would need a slot past the frame's 64 under that numbering is compiled
 // again with the counter started afresh at each struct body; only a single
 // body (or the top level) that needs more is then rejected.
-VLProgram VLCompile(VLToken* firstToken, VLArena* arena) {
-    VLCompilation compilation = VLRunCompilation(firstToken, arena, 0);
-    if (compilation.slotOverflow) compilation = VLRunCompilation(firstToken, arena, 1);
+VLProgram VLCompile(VLToken* firstToken, VLArena* arena, const VLIncludeLoader* loader) {
+    VLCompilation compilation = VLRunCompilation(firstToken, arena, 0, loader);
+    if (compilation.slotOverflow) compilation = VLRunCompilation(firstToken, arena, 1, loader);
     return compilation.program;
 }

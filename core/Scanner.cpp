@@ -355,7 +355,7 @@ static uint32_t VLEolTypeOf(const uint32_t counts[4]) {
     return best;
 }
 
-VLScanResult VLTokenize(const char* text, VLArena* arena) {
+VLScanResult VLTokenize(const char* text, VLArena* arena, uint32_t file) {
     VLScanResult result = {};
     result.firstLine.start.cursor = text;
     VLScanner scanner = {};
@@ -374,6 +374,7 @@ VLScanResult VLTokenize(const char* text, VLArena* arena) {
         *tokensTail = token;
         tokensTail = &token->next;
         scanner.currentToken = token;
+        token->file = file;
         token->start = scanner.position;
 
         if (VLScanTokenKind(&scanner, token)) {

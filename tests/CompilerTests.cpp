@@ -821,3 +821,143 @@ TEST(Errors, CompilingTwiceInOneProcessGivesTheSameProgram) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Include statements, through a loader that serves texts from memory
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Files by name; a name that is absent fails to load. Each file gets its
+// number when first asked for, and is tokenized once.
+struct MemoryFiles {
+    VLArena* arena;
+    std::vector<std::pair<std::string, std::string>> files;  // name, text
+    std::vector<std::string> loaded;                          // numbers from 1
+    std::vector<VLToken*> tokens;
+    std::vector<std::string> requests;                        // "including:path"
+    std::string message;
+
+    static VLIncludedFile Load(void* context, uint32_t includingFile, VLString path) {
+        MemoryFiles* self = static_cast<MemoryFiles*>(context);
+        std::string name(path.chars, path.length);
+        self->requests.push_back(std::to_string(includingFile) + ":" + name);
+        for (size_t i = 0; i < self->loaded.size(); ++i)
+            if (self->loaded[i] == name) return {uint32_t(i + 1), self->tokens[i], self->loaded[i].c_str(), nullptr};
+        for (const auto& file : self->files) {
+            if (file.first != name) continue;
+            self->loaded.push_back(name);
+            uint32_t number = uint32_t(self->loaded.size());
+            self->tokens.push_back(VLTokenize(file.second.c_str(), self->arena, number).tokens);
+            return {number, self->tokens.back(), file.first.c_str(), nullptr};
+        }
+        self->message = "No file " + name + ".";
+        return {0, nullptr, nullptr, self->message.c_str()};
+    }
+};
+
+struct CompiledWithFiles {
+    VLArena arena = {};
+    std::string text;
+    MemoryFiles files;
+    VLProgram program = {};
+
+    CompiledWithFiles(std::string source, std::vector<std::pair<std::string, std::string>> texts)
+        : text(std::move(source)) {
+        files.arena = &arena;
+        files.files = std::move(texts);
+        files.loaded.reserve(16);  // names handed out stay in place
+        VLIncludeLoader loader = {MemoryFiles::Load, &files, "main.vlt"};
+        program = VLCompile(VLTokenize(text.c_str(), &arena).tokens, &arena, &loader);
+    }
+    ~CompiledWithFiles() { VLArenaRelease(&arena); }
+    std::string Error() const {
+        return VLErrorIsValid(&program.error) ? std::string(program.error.message, program.error.length) : "";
+    }
+    // "file:token" of the error's token.
+    std::string ErrorAt() const {
+        const VLToken* token = program.error.token;
+        return token ? std::to_string(token->file) + ":" + Text(token) : "<end>";
+    }
+};
+
+}  // namespace
+
+TEST(Includes, FilesAreCompiledInPlaceOnceEach) {
+    // "b" is named twice and by two files: it is asked for each time but its
+    // statements run once, before the statement that follows the first include.
+    CompiledWithFiles compiled(
+        "include \"a\"; include \"b\"; print(\"main\", 3); layout A;",
+        {{"a", "include \"b\"; print(\"a\", 1); struct A { u(1) x; };"},
+         {"b", "print(\"b\", 2); include \"b2\";"},
+         {"b2", ""}});
+    ASSERT_EQ(compiled.Error(), "");
+    EXPECT_EQ(compiled.files.requests, (std::vector<std::string>{"0:a", "1:b", "2:b2", "0:b"}));
+    std::vector<std::string> prints;
+    for (uint32_t i = 0; i < compiled.program.instructions.totalCount; ++i) {
+        const VLInstruction* in = VLInstructionPointer(&compiled.program.instructions, i);
+        if (in->type == VLInstructionType_Print) prints.emplace_back(in->print.message.chars, in->print.message.length);
+    }
+    EXPECT_EQ(prints, (std::vector<std::string>{"\"b\"", "\"a\"", "\"main\""}));
+}
+
+TEST(Includes, ErrorsAndWhereTheyStand) {
+    const struct {
+        const char* layout;
+        std::vector<std::pair<std::string, std::string>> files;
+        const char* message;
+        const char* at;  // file number and token text
+    } cases[] = {
+        {"include \"gone\";", {}, "No file gone.", "0:\"gone\""},
+        {"include \"a\";", {{"a", "include \"b\";"}, {"b", "include \"a\";"}},
+         "Include cycle: main.vlt -> a -> b -> a.", "2:\"a\""},
+        {"include \"a\";", {{"a", "include \"main\";"}, {"main", "include \"a\";"}},
+         "Include cycle: main.vlt -> a -> main -> a.", "2:\"a\""},
+        // an error inside a file stands at its token; a file that ends early
+        // has its error at its own last token, not at the end of the layout
+        {"include \"a\"; layout A;", {{"a", "struct A { u(1) x = 1; };"}}, "Expected punctuation ;", "1:="},
+        {"include \"a\"; layout A;", {{"a", "struct A { u(1) x"}}, "Expected punctuation ;", "1:x"},
+        {"include \"a\"; }; layout A;", {{"a", "struct A { u(1) x;"}},
+         "Struct A is not closed: expected }; before the end of the included file.", "1:;"},
+        // the form needs the string and the semicolon
+        {"include \"a\" layout A;", {{"a", ""}}, "Expected punctuation ;", "0:layout"},
+        {"struct A { u(1) x; }; include A;", {}, "Expected identifier typedef", "0:include"},
+    };
+    for (const auto& c : cases) {
+        CompiledWithFiles compiled(c.layout, c.files);
+        EXPECT_EQ(compiled.Error(), c.message) << c.layout;
+        EXPECT_EQ(compiled.ErrorAt(), c.at) << c.layout;
+    }
+}
+
+TEST(Includes, WithoutALoaderTheStatementIsAnError) {
+    Compiled compiled("include \"a.vlt\";");
+    EXPECT_EQ(compiled.Error(), "Include files are not available here.");
+    EXPECT_EQ(compiled.ErrorToken(), "\"a.vlt\"");
+}
+
+TEST(Includes, SecondCompilationWithPerBodySlotsAsksAgain) {
+    // Enough bodies to need per-body numbering: the first compilation stops
+    // inside the included file, the second compiles it (once) to the end.
+    std::string bodies;
+    for (int i = 0; i < 70; ++i) bodies += "struct S" + std::to_string(i) + " { var v = 1; };\n";
+    CompiledWithFiles compiled("include \"many\"; include \"many\";", {{"many", bodies}});
+    EXPECT_EQ(compiled.Error(), "");
+    EXPECT_EQ(compiled.files.requests, (std::vector<std::string>{"0:many", "0:many", "0:many"}));
+    EXPECT_EQ(compiled.program.typeCount, 70u);
+}
+
+TEST(Includes, EachFileStartsWithTheLanguageDefaultsAndKeepsItsOwn) {
+    CompiledWithFiles compiled(
+        "default(endianess = big); include \"a\"; struct M { u(2) m; };",
+        {{"a", "struct A { u(2) a; }; default(endianess = big); struct B { u(2) b; };"}});
+    ASSERT_EQ(compiled.Error(), "");
+    std::string orders;
+    for (uint32_t i = 0; i < compiled.program.instructions.totalCount; ++i) {
+        const VLInstruction* in = VLInstructionPointer(&compiled.program.instructions, i);
+        if (in->type != VLInstructionType_ScalarMemberU) continue;
+        orders += std::string(in->scalarExport.name.chars, in->scalarExport.name.length);
+        orders += in->scalarExport.flags & VLMemberFlag_BigEndian ? "=big " : "=little ";
+    }
+    EXPECT_EQ(orders, "a=little b=big m=big ");
+}

@@ -223,6 +223,38 @@ TEST(Loading, FailuresNameEachFileLayoutFirst) {
     }
 }
 
+TEST(Loading, IncludedFilesByPathAndByIdentity) {
+    ScratchFolder scratch;
+    fs::create_directories("sub/lib");
+    WriteFile("d.bin", "\x01\x02");
+    WriteFile("sub/lib/a.vlt", "print(\"a\");\nstruct A { u(1) a; };\n");
+    fs::create_symlink("lib/a.vlt", "sub/alias.vlt");
+    std::string absolute = (fs::current_path() / "sub/lib/a.vlt").string();
+    // One file reached by three paths is compiled once; names are joined to
+    // the folder of the layout's path.
+    WriteFile("sub/l.vlt", "include \"lib/a.vlt\";\ninclude \"alias.vlt\";\ninclude \"" + absolute +
+                               "\";\nlayout A;\n");
+    MainResult once = RunMain({"-layout", "sub/l.vlt", "-data", "d.bin"});
+    EXPECT_EQ(once.out, "\"a\"\nA\n0h a 1 \n\n");
+    EXPECT_EQ(once.err, "");
+    EXPECT_EQ(once.status, 0);
+
+    WriteFile("sub/l.vlt", "include \"lib\";\n");
+    MainResult folder = RunMain({"-layout", "sub/l.vlt", "-data", "d.bin"});
+    EXPECT_EQ(folder.err, "sub/l.vlt(1,9): include \"lib\";\n                        ~~~~~\n"
+                          "ERROR Failed to open included file sub/lib.\n");
+    EXPECT_EQ(folder.status, 1);
+
+    // An error in the included file names it and its own line.
+    WriteFile("sub/lib/a.vlt", "\nstruct A { u(1) a; @(a * 9) u(1) b; };\n");
+    WriteFile("sub/l.vlt", "include \"alias.vlt\";\nlayout A;\n");
+    MainResult report = RunMain({"-layout", "sub/l.vlt", "-data", "d.bin"});
+    EXPECT_EQ(report.err, "sub/alias.vlt(2): struct A { u(1) a; @(a * 9) u(1) b; };\n"
+                          "                                       ~~~~~\n"
+                          "Invalid address of member 'b' (specified address is 9, size of file is 2)\n");
+    EXPECT_EQ(report.status, 2);
+}
+
 TEST(Loading, LayoutOfFourGibibytesIsRefusedWithoutReadingIt) {
     ScratchFolder scratch;
     {
@@ -290,7 +322,7 @@ VLToken TokenAt(const std::string& text, size_t offset, size_t length) {
 }
 
 std::string TokenExcerpt(const std::string& text, const VLToken* token) {
-    VLFile file = {"l.vlt", text.size(), const_cast<char*>(text.data())};
+    VLFile file = {"l.vlt", text.size(), const_cast<char*>(text.data()), nullptr};
     VLWriter err;
     VLWriterInitMemory(&err);
     VLPrintTokenLocation(&err, &file, token);
@@ -300,7 +332,7 @@ std::string TokenExcerpt(const std::string& text, const VLToken* token) {
 }
 
 std::string RangeExcerpt(const std::string& text, const VLToken* first, const VLToken* following) {
-    VLFile file = {"l.vlt", text.size(), const_cast<char*>(text.data())};
+    VLFile file = {"l.vlt", text.size(), const_cast<char*>(text.data()), nullptr};
     VLWriter err;
     VLWriterInitMemory(&err);
     VLPrintRangeLocation(&err, &file, first, following);
@@ -353,7 +385,7 @@ TEST(Diagnostics, SingleTokenEdgeCases) {
 
     // The line end is searched only within the file's size.
     std::string buffer = "ab cd tail";
-    VLFile file = {"l.vlt", 5, buffer.data()};
+    VLFile file = {"l.vlt", 5, buffer.data(), nullptr};
     VLToken last = TokenAt(buffer, 3, 2);
     VLWriter err;
     VLWriterInitMemory(&err);
@@ -642,9 +674,9 @@ struct PassOutput {
 
 PassOutput RunPasses(VLProgram* program, const std::string& layoutText, const std::string& dataBytes,
                      uint32_t debug = 0, uint64_t stepLimit = 0) {
-    VLFile layout = {"l.vlt", layoutText.size(), const_cast<char*>(layoutText.c_str())};
-    VLFile data = {"d.bin", dataBytes.size(), const_cast<char*>(dataBytes.data())};
-    VLRunOptions options = {debug, stepLimit, VLOutputFormat_Text, nullptr};
+    VLFile layout = {"l.vlt", layoutText.size(), const_cast<char*>(layoutText.c_str()), nullptr};
+    VLFile data = {"d.bin", dataBytes.size(), const_cast<char*>(dataBytes.data()), nullptr};
+    VLRunOptions options = {debug, stepLimit, 0, VLOutputFormat_Text, nullptr};
     VLWriter out, err;
     VLWriterInitMemory(&out);
     VLWriterInitMemory(&err);

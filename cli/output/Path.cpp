@@ -227,7 +227,7 @@ uint32_t VLPathOfPending(const VLPathBuilder* paths, const VLInstruction* instru
                          uint32_t index, char* buffer, uint32_t capacity) {
     VLString name = {0, ""};
     if (instruction->type == VLInstructionType_PushFrame) name = instruction->pushFrame.name;
-    else if (instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF)
+    else if (VLIsMemberKind(instruction->type))
         name = instruction->scalarExport.name;
     uint32_t prefix = paths->levels[paths->depth].prefixLength;
     uint64_t length = prefix;

@@ -11,7 +11,9 @@ Every example in the guide is marked like this:
     ...whatever stands here is generated...
     <!-- end -->
 
-The layout block is optional (examples of the command line have none). Data files
+The layout block is optional (examples of the command line have none). Files the
+layout includes come before it, each as a block after a line `<!-- file NAME -->`
+(NAME relative to the case folder); they are written into the case as well. Data files
 named in ARGUMENTS come from: test.bin, the 256-byte file that `vellum -test` writes;
 `FILE=HEX` after the arguments (separated by " | "), a small file given in
 hexadecimal; otherwise a file of that name in one of the examples/*/ folders.
@@ -35,9 +37,21 @@ CASES = os.path.join(ROOT, "tests", "cases")
 MARKER = re.compile(r"^<!-- example ([a-z0-9-]+): (.*?) -->$")
 
 
+FILE_MARKER = re.compile(r"^<!-- file ([A-Za-z0-9_./-]+) -->$")
+
+
+def code_block(lines, j):
+    """The text of the ``` block starting at line j, and the line after it."""
+    k = j + 1
+    while not lines[k].startswith("```"):
+        k += 1
+    return "\n".join(lines[j + 1:k]) + "\n", k + 1
+
+
 def parse(text):
-    """Yields (name, args, datafiles, layout, output_start, output_end) per example;
-    output_start and output_end delimit the generated lines (line numbers)."""
+    """Yields (name, args, datafiles, layout, extra, output_start, output_end) per
+    example, extra being {path: text} of the included files; output_start and
+    output_end delimit the generated lines (line numbers)."""
     lines = text.split("\n")
     i = 0
     while i < len(lines):
@@ -49,19 +63,21 @@ def parse(text):
         parts = [p.strip() for p in m.group(2).split(" | ")]
         args, files = parts[0], dict(p.split("=", 1) for p in parts[1:])
         j = i + 1
+        extra = {}
+        while FILE_MARKER.match(lines[j]):
+            path = FILE_MARKER.match(lines[j]).group(1)
+            extra[path], j = code_block(lines, j + 1)
+            while lines[j] == "":
+                j += 1
         layout = None
         if lines[j].startswith("```"):
-            k = j + 1
-            while not lines[k].startswith("```"):
-                k += 1
-            layout = "\n".join(lines[j + 1:k]) + "\n"
-            j = k + 1
+            layout, j = code_block(lines, j)
         if lines[j] != "<!-- output -->":
             sys.exit("%s: expected <!-- output --> at line %d" % (name, j + 1))
         k = j + 1
         while lines[k] != "<!-- end -->":
             k += 1
-        yield name, args, files, layout, j + 1, k
+        yield name, args, files, layout, extra, j + 1, k
         i = k + 1
 
 
@@ -103,7 +119,7 @@ def write(vellum):
     lines = text.split("\n")
     replacements = []
     names = set()
-    for name, args, files, layout, start, end in parse(text):
+    for name, args, files, layout, extra, start, end in parse(text):
         assert name not in names, name
         names.add(name)
         folder = os.path.join(CASES, "guide-" + name)
@@ -112,13 +128,16 @@ def write(vellum):
         if layout is not None:
             with open(os.path.join(folder, layout_name(args)), "w") as f:
                 f.write(layout)
+        for path, content in extra.items():
+            os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+            with open(os.path.join(folder, path), "w") as f:
+                f.write(content)
         place_data(folder, args, files)
         with open(os.path.join(folder, "args"), "w") as f:
             f.write(args + "\n")
         with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as shim:
             os.symlink(os.path.abspath(vellum), os.path.join(shim, "vellum"))
-            for entry in os.listdir(folder):
-                shutil.copy(os.path.join(folder, entry), work)
+            shutil.copytree(folder, work, dirs_exist_ok=True)
             env = dict(os.environ, PATH=shim + os.pathsep + os.environ["PATH"])
             run = subprocess.run("exec vellum " + args, shell=True, cwd=work, env=env,
                                  capture_output=True, stdin=subprocess.DEVNULL)
@@ -145,7 +164,7 @@ def check():
     lines = text.split("\n")
     bad = 0
     count = 0
-    for name, args, files, layout, start, end in parse(text):
+    for name, args, files, layout, extra, start, end in parse(text):
         count += 1
         folder = os.path.join(CASES, "guide-" + name)
 
@@ -157,6 +176,8 @@ def check():
             problems.append("args")
         if layout is not None and read(layout_name(args)) != layout:
             problems.append("layout")
+        if any(read(path) != content for path, content in extra.items()):
+            problems.append("included files")
         out, err = read("expected.stdout", "rb"), read("expected.stderr", "rb")
         rc = read("expected.rc")
         if out is None or err is None or rc is None:
