@@ -308,9 +308,10 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
 
 // The report of a failed step: excerpts and messages to standard error as
 // always, and the messages alone with the path to the sink.
-static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLFile* layout,
-                           const VLFile* data, VLWriter* err) {
+static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLProgram* program,
+                           const VLFile* layout, const VLFile* data, VLWriter* err) {
     VLPrintReports(result, layout, data, err);
+    VLWriteReportContext(result, stream->runtime, program, layout, data, err);
     VLWriter messages;
     VLWriterInitMemory(&messages);
     VLPrintReports(result, nullptr, data, &messages);  // no layout: no excerpts
@@ -381,7 +382,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             break;
         }
         if (result.flags) {
-            if (stream->printing) VLStreamReport(stream, &result, layout, data, err);
+            if (stream->printing) VLStreamReport(stream, &result, program, layout, data, err);
             reported = true;
             break;
         }
@@ -389,6 +390,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     }
     VLRunEndEvent end = {pass, stream->printing, reported, stream->members, stream->selected};
     stream->sink->end(stream->sink->context, &end);
+    if (stream->printing && stream->members == 0) VLWriteNoMembersHint(program, reported, err);
     return reported;
 }
 
