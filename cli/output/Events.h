@@ -50,7 +50,7 @@ struct VLPrintEvent {
 
 // The report that stopped the run; the excerpts are already on standard error.
 struct VLReportEvent {
-    const VLRuntimeResult* result;
+    const VLRuntimeResult* result;  // null: the run reached the -limit of instructions
     VLString message;  // the report lines without their excerpts, joined by line breaks
     VLString path;     // the member (or struct) the run stopped at, in path notation
     int64_t offset;    // the rejected address, or the cursor where the run stopped
@@ -91,8 +91,10 @@ struct VLRunEndEvent {
 // A report that stops the run comes instead of the rest, followed by `end`
 // (open structs get no structEnd: the sink closes what it keeps open).
 // A sink of two passes (`passes` 2: the text columns, which measure before
-// they print) sees the same sequence twice; the first without print and
-// report events, the second with them. With a selection, the sink sees only
+// they print) sees the sequence twice: the first time without print and
+// report events (and without struct events unless paths are followed), the
+// second time whole. A report event without an instruction (result null)
+// is a run cut short by -limit. With a selection, the sink sees only
 // the selected members, the structs that hold them (begins delayed until the
 // first selected event inside) and the prints inside selected structs.
 //
