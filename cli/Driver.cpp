@@ -15,6 +15,7 @@
 
 #include "CommandLine.h"
 #include "browse/Browse.h"
+#include "output/Events.h"
 
 static const char* const VLVersionText = "0.2.1";
 
@@ -214,9 +215,13 @@ static void VLWriteTestFile(VLWriter* err) {
     X(Explain, "-explain", None, "",                                                            \
       "Adds hints to errors and reports, as on a terminal, without colour.")                    \
     X(Color, "-color", Joined, "<when>",                                                        \
-      "Colours diagnostics: always, never or auto (on a terminal unless NO_COLOR is set).")     \
+      "Colours diagnostics: always, never or auto (on a terminal unless NO_COLOR is set).")        \
+    X(Ndjson, "-ndjson", None, "", "Writes one JSON object per line for each member (docs/JSON.md).") \
+    X(Json, "-json", None, "", "Writes the run as one JSON document (docs/JSON.md).")          \
+    X(Select, "-select", Text, "<PATH>",                                                        \
+      "Shows only the members at or below PATH, e.g. Tar.entries[*].name (repeatable).")       \
     X(Browse, "-browse", None, "",                                                              \
-      "Explores the decoded file in the terminal; ? there lists the keys.")
+      "Explores the decoded file in the terminal (with -select: starting at PATH).")
 
 enum VLOptionId : uint32_t {
 #define VL_OPTION_ID(id, spelling, argument, argumentName, help) VLOptionId_##id,
@@ -230,6 +235,7 @@ enum VLOptionArgument : uint32_t {
     VLOptionArgument_Path,    // the next argument is a file path ("-" for standard input)
     VLOptionArgument_Number,  // the next argument is a decimal number
     VLOptionArgument_Joined,  // "-option=value" in one argument
+    VLOptionArgument_Text,    // the next argument is a text (a member path)
 };
 
 struct VLOptionRow {
@@ -275,6 +281,8 @@ struct VLOptions {
     bool help;
     bool invalid;         // a value could not be used; the usage text follows
     uint64_t stepLimit;   // 0: none
+    uint32_t format;      // VLOutputFormat: the last of -json and -ndjson given
+    VLSelection selection;  // -select patterns
     bool explain;         // hints without a terminal
     VLColorChoice color;
     bool browse;
@@ -330,6 +338,21 @@ static bool VLTakeNumber(int argc, char** argv, int* at, const char* option, uin
     return true;
 }
 
+// Takes the member path after -select and adds it to the selection; false
+// (with a message) when the arguments ran out or the text is no path.
+static bool VLTakeSelection(int argc, char** argv, int* at, const char* option, VLSelection* selection,
+                            VLWriter* err) {
+    if (*at + 1 >= argc) {
+        VLWritef(err, "Expected member path after %s, got end of parameters.\n", option);
+        return false;
+    }
+    *at += 1;
+    const char* error = nullptr;
+    if (VLSelectionAdd(selection, argv[*at], &error)) return true;
+    VLWritef(err, "Invalid member path after %s, \"%s\": %s.\n", option, argv[*at], error);
+    return false;
+}
+
 // Examines the arguments after the program name in order.
 static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = {};
@@ -369,6 +392,18 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             break;
         case VLOptionId_Limit:
             if (!VLTakeNumber(argc, argv, &at, row->spelling, &options.stepLimit, err)) {
+                options.invalid = true;
+                return options;
+            }
+            break;
+        case VLOptionId_Ndjson:
+            options.format = VLOutputFormat_Ndjson;
+            break;
+        case VLOptionId_Json:
+            options.format = VLOutputFormat_Json;
+            break;
+        case VLOptionId_Select:
+            if (!VLTakeSelection(argc, argv, &at, row->spelling, &options.selection, err)) {
                 options.invalid = true;
                 return options;
             }
@@ -457,7 +492,7 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
 // exit status: 0 when the run went to its end, 1 when the layout was rejected
 // (nothing ran), 2 when a report stopped the run (the output is partial).
-static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions* given,
+static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* given,
                        VLWriter* out, VLWriter* err) {
     VLArena arena = {};
     int status = 1;
@@ -470,11 +505,15 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions
         VLFile source = *layout;  // the layout, with the files it included for messages
         if (sources.count > 1) source.sources = sources.files;
         if (!VLReportCompileError(&program, &source, err)) {
-            VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1};
-            if (given->browse)
-                status = VLBrowseMain(&program, &source, data, nullptr, out, err);
-            else
+            VLSelection* selection = given->selection.patternCount ? &given->selection : nullptr;
+            if (given->browse) {
+                // The explorer shows everything; a selection is where it starts.
+                VLRunOptions options = {0, given->stepLimit, 1, VLOutputFormat_Text, nullptr};
+                status = VLBrowseMain(&program, &source, data, &options, selection, out, err);
+            } else {
+                VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1, given->format, selection};
                 status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
+            }
         }
     }
     VLLayoutSourcesFree(&sources);
@@ -504,9 +543,19 @@ static uint32_t VLDiagnosticStyle(const VLOptions* options, const VLWriter* err)
     return style | (color ? uint32_t(VLWriterStyle_Color) : 0u);
 }
 
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err);
+
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = VLParseOptions(argc, argv, out, err);
     err->style = VLDiagnosticStyle(&options, err);
+    int status = VLRunOptionsGiven(&options, argc, argv, out, err);
+    VLSelectionFree(&options.selection);
+    return status;
+}
+
+// The program once the options are examined.
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err) {
+    VLOptions& options = *given;
     const char* program = argc > 0 && argv[0] ? argv[0] : "vellum";
     if (options.help) {
         VLPrintHelp(program, out);

@@ -35,12 +35,8 @@ struct Explorer {
         program = VLCompile(scan.tokens, &arena);
         EXPECT_FALSE(VLErrorIsValid(&program.error)) << program.error.message;
         EXPECT_TRUE(VLBrowseIndexInit(&index));
-        decoder.index = &index;
-        decoder.program = &program;
-        decoder.layout = &layout;
-        decoder.data = &data;
-        decoder.stop.store(false);
-        decoder.reported = false;
+        VLRunOptions options = {};
+        VLBrowseDecoderInit(&decoder, &index, &program, &layout, &data, &options, nullptr);
         VLBrowseDecodeRun(&decoder);
         VLBrowseModelInit(&model, &index, &program, bytes.data(), bytes.size());
         model.report = decoder.message;
@@ -277,8 +273,8 @@ TEST(BrowseModel, LazyIndexShowsWhatIsDecoded) {
 
     VLBrowseSettle(&model);
     EXPECT_EQ(model.selected.kind, VLBrowseLineKind_Pending);
-    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rootPush, type, false, 0, 0));
-    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rowPush, rowType, true, 0, 0));
+    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rootPush, type, false, 0, 0, 0));
+    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rowPush, rowType, true, 0, 0, 0));
     ASSERT_TRUE(VLBrowseAppendMember(&growing, member, false, 0, 0, 0, 1));
     VLBrowseSettle(&model);
     EXPECT_EQ(VLBrowseLineText(&model, model.selected, false), "- F");
@@ -288,8 +284,8 @@ TEST(BrowseModel, LazyIndexShowsWhatIsDecoded) {
          line = VLBrowseNextLine(&model, line))
         texts.push_back(VLBrowseLineText(&model, line, false));
     EXPECT_EQ(texts, (std::vector<std::string>{"- F", "  - R (.rows[0])", "      a = 0", "... decoding"}));
-    ASSERT_TRUE(VLBrowseAppendStructEnd(&growing));
-    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rowPush, rowType, true, 1, 0));
+    ASSERT_TRUE(VLBrowseAppendStructEnd(&growing, 1));
+    ASSERT_TRUE(VLBrowseAppendStructBegin(&growing, rowPush, rowType, true, 1, 0, 1));
     ASSERT_TRUE(VLBrowseAppendMember(&growing, member, false, 0, 0, 1, 1));
     VLBrowseFinish(&growing);
     EXPECT_EQ(VLBrowseArrayCount(&growing, 1), 2u);

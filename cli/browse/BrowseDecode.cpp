@@ -1,90 +1,118 @@
-// BrowseDecode.cpp - the explorer's decoder: runs the compiled program over the
-// data once, with the text output's notion of what is shown, and appends one
-// index event per shown step. The report that stops a run is kept as text (the
-// lines standard error would get) for the status line and the tree's last line.
+// BrowseDecode.cpp - the explorer's decoder: a sink of the member-event stream
+// that appends each event to the index. The run follows paths for the
+// occurrence numbers the index keeps; a -select PATH is followed alongside to
+// find where the screen starts. The report that stops a run is kept for the
+// status line and the tree's last line.
 #include "BrowseDecode.h"
 
-// Element number of the struct level `fromTop` levels below the innermost one
-// (2 for a scalar, 3 for a struct just pushed); 0 when there is no such level.
-static uint32_t VLElementNumber(const VLRuntime* runtime, uint32_t fromTop) {
-    if (runtime->stackCount < fromTop) return 0;
-    uint32_t entry = runtime->stackCount - fromTop;
-    return entry < VLMaxNesting ? runtime->arrayIndices[entry] : 0;
+static VLBrowseDecoder* VLDecoderOf(void* context) { return static_cast<VLBrowseDecoder*>(context); }
+
+// The event just appended (the last one), as the start when the selection
+// takes it and no start was found before.
+static void VLTakeStart(VLBrowseDecoder* decoder, bool selected) {
+    if (!selected || decoder->startEvent.load(std::memory_order_relaxed) != VLBrowseOpen) return;
+    decoder->startEvent.store(decoder->index->events - 1, std::memory_order_release);
 }
 
-// The type index of a struct just pushed, read as it stood before the push.
-static uint32_t VLPushedTypeIndex(const VLInstruction* push, VLRuntime* runtime) {
-    VLLocation location = push->pushFrame.typeIndex;
-    if (location.kind == VLLocationKind_None) return VLBrowseNone;
-    if (location.kind == VLLocationKind_Local) location.depth += 1;
-    int64_t value = *VLResolveLocation(runtime, location);
-    return value < 0 || value >= int64_t(VLBrowseNone) ? VLBrowseNone : uint32_t(value);
+static void VLDecodeStructBegin(void* context, const VLStructEvent* event) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    uint32_t type = event->type ? event->type->index : VLBrowseNone;
+    uint64_t offset = event->offset > 0 ? uint64_t(event->offset) : 0;
+    if (!VLBrowseAppendStructBegin(decoder->index, event->pushFrame->index, type, event->isArray, event->index,
+                                   event->occurrence, offset))
+        return;
+    if (decoder->start) {
+        // A root is selected by its type's name, as the stream selects it.
+        VLString name = decoder->depth == 0 && event->type ? event->type->name : event->name;
+        VLTakeStart(decoder, VLSelectEnter(decoder->start, name, event->occurrence, event->isArray, event->index));
+    }
+    decoder->depth++;
 }
 
-// One shown step into the index; false ends the run (stop asked, index full).
-static bool VLIndexStep(VLBrowseDecoder* decoder, VLRuntime* runtime, const VLInstruction* instruction) {
-    VLBrowseIndex* index = decoder->index;
-    switch (instruction->type) {
-    case VLInstructionType_ScalarMemberU:  // a member: where its bytes are
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF: {
-        const auto& scalar = instruction->scalarExport;
-        bool isArray = scalar.arrayCount.kind != VLLocationKind_None;
-        int64_t address = *VLResolveLocation(runtime, scalar.address);
-        int64_t size = *VLResolveLocation(runtime, scalar.size);
-        return VLBrowseAppendMember(index, instruction->index, isArray, isArray ? VLElementNumber(runtime, 2) : 0, 0,
-                                    uint64_t(address), size > 0 ? uint64_t(size) : 0);
-    }
-    case VLInstructionType_PushFrame: {  // a struct instance begins
-        bool isArray = instruction->pushFrame.arrayCount.kind != VLLocationKind_None;
-        return VLBrowseAppendStructBegin(index, instruction->index, VLPushedTypeIndex(instruction, runtime), isArray,
-                                         isArray ? VLElementNumber(runtime, 3) : 0, 0);
-    }
-    case VLInstructionType_PopFrame: return VLBrowseAppendStructEnd(index);
-    case VLInstructionType_Print: {  // print output, with its value when one is given
-        bool hasValue = instruction->print.value.kind != VLLocationKind_None;
-        int64_t value = hasValue ? *VLResolveLocation(runtime, instruction->print.value) : 0;
-        return VLBrowseAppendPrint(index, instruction->index, hasValue, value);
-    }
-    default: return true;
+static void VLDecodeStructEnd(void* context, const VLStructEvent* event) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    VLBrowseAppendStructEnd(decoder->index, event->size > 0 ? uint64_t(event->size) : 0);
+    if (decoder->depth > 0) {
+        decoder->depth--;
+        if (decoder->start) VLSelectLeave(decoder->start);
     }
 }
 
-static bool VLDecodeVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
-    auto* decoder = static_cast<VLBrowseDecoder*>(context);
-    if (decoder->stop.load(std::memory_order_relaxed)) return false;
-    return VLIndexStep(decoder, runtime, result->instruction);
+static void VLDecodeMember(void* context, const VLMemberEvent* event) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    if (!VLBrowseAppendMember(decoder->index, event->instruction->index, event->isArray, event->index,
+                              event->occurrence, event->bytes.address, event->bytes.size))
+        return;
+    if (decoder->start)
+        VLTakeStart(decoder, VLSelectMember(decoder->start, event->instruction->scalarExport.name, event->occurrence,
+                                            event->isArray, event->index));
+}
+
+static void VLDecodePrint(void* context, const VLPrintEvent* event) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    VLBrowseAppendPrint(decoder->index, event->message.chars, event->message.length, event->hasValue, event->value);
+}
+
+static void VLDecodeReport(void* context, const VLReportEvent* event) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    decoder->reported = true;
+    decoder->message.clear();
+    for (uint32_t i = 0; i < event->message.length; ++i) {
+        char c = event->message.chars[i];
+        if (c == '\n') decoder->message += "; ";
+        else decoder->message += c;
+    }
+    decoder->reportPath.assign(event->path.chars, event->path.length);
+}
+
+static void VLDecodeEnd(void*, const VLRunEndEvent*) {}
+
+static bool VLDecodeGoOn(void* context) {
+    VLBrowseDecoder* decoder = VLDecoderOf(context);
+    return !decoder->stop.load(std::memory_order_relaxed) && !decoder->index->full;
+}
+
+void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgram* program, const VLFile* layout,
+                         const VLFile* data, const VLRunOptions* options, VLSelection* start) {
+    decoder->index = index;
+    decoder->program = program;
+    decoder->layout = layout;
+    decoder->data = data;
+    decoder->options = *options;
+    decoder->options.selection = nullptr;
+    decoder->options.debug = 0;
+    decoder->start = start;
+    decoder->stop.store(false);
+    decoder->startEvent.store(VLBrowseOpen);
+    decoder->reported = false;
+    decoder->message.clear();
+    decoder->reportPath.clear();
+    decoder->errors.clear();
+    decoder->depth = 0;
 }
 
 void VLBrowseDecodeRun(VLBrowseDecoder* decoder) {
-    VLArena arena = {};
-    VLRuntime runtime;
-    VLRuntimeInit(&runtime, decoder->program, reinterpret_cast<const uint8_t*>(decoder->data->data),
-                  decoder->data->size, &arena);
-    uint64_t stepsLeft = UINT64_MAX;
-    for (;;) {
-        if (decoder->stop.load(std::memory_order_relaxed) || decoder->index->full) break;
-        VLRuntimeResult result = VLRuntimeRun(&runtime, &stepsLeft, VLRuntimeShow_All, VLDecodeVisitor, decoder);
-        if (!result.instruction) break;
-        if (result.flags) {
-            VLWriter err;
-            VLWriterInitMemory(&err);
-            VLPrintRunReports(&result, decoder->layout, decoder->data, &err);
-            decoder->report.assign(err.buffer, err.used);
-            VLWriterFree(&err);
-            std::string text = decoder->report;
-            while (!text.empty() && text.back() == '\n') text.pop_back();
-            size_t lineStart = text.rfind('\n');
-            decoder->message = lineStart == std::string::npos ? text : text.substr(lineStart + 1);
-            decoder->reported = true;
-            break;
-        }
-        // Otherwise the visitor declined a step: the screen asked to stop or
-        // the index is full (checked above).
-    }
+    VLOutputSink sink = {};
+    sink.context = decoder;
+    sink.passes = 1;
+    sink.needsPaths = true;  // for the occurrence numbers
+    sink.structBegin = VLDecodeStructBegin;
+    sink.member = VLDecodeMember;
+    sink.structEnd = VLDecodeStructEnd;
+    sink.print = VLDecodePrint;
+    sink.report = VLDecodeReport;
+    sink.end = VLDecodeEnd;
+    sink.goOn = VLDecodeGoOn;
+    // Standard error belongs to the screen: what the run would write there is kept.
+    VLWriter err, debug;
+    VLWriterInitMemory(&err);
+    VLWriterInitNull(&debug);
+    VLRunSink(decoder->program, decoder->layout, decoder->data, &decoder->options, &sink, &debug, &err);
+    decoder->errors.assign(err.buffer ? err.buffer : "", err.used);
+    VLWriterFree(&err);
+    VLWriterFree(&debug);
     if (decoder->index->full && !decoder->reported)
-        decoder->message = "The explorer's index is full; the members after this point are not shown.";
-    VLArenaRelease(&arena);
+        decoder->message = "The explorer's index is full: the members after this point are not shown.";
     VLBrowseFinish(decoder->index);
 }
 

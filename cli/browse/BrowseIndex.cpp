@@ -6,7 +6,8 @@
 // integers (7 bits a byte, lowest first):
 //   member: instruction, offset minus the previous member's end (zigzag),
 //           size, the element number when an array element;
-//   print:  instruction, the value (zigzag) when one was given;
+//   print:  where its message is in the text area, its length, the value
+//           (zigzag) when one was given;
 //   begin and end events: nothing (their node record holds the rest).
 // The kind byte keeps the kind in its low three bits, "element number or
 // value follows" in bit 3 and the occurrence in the high four bits (15: a
@@ -23,6 +24,7 @@ enum : size_t {
     VLBrowseLogReserve = size_t(1) << 37,    // event bytes
     VLBrowseNodeReserve = size_t(1) << 37,   // node records
     VLBrowseBlockReserve = size_t(1) << 34,  // block records
+    VLBrowseTextReserve = size_t(1) << 32,   // print messages
 };
 enum : uint8_t { VLBrowseFlagBit = 8, VLBrowseOccurrenceEscape = 15 };
 
@@ -70,9 +72,13 @@ bool VLBrowseIndexInit(VLBrowseIndex* index) {
     index->openCount = 0;
     index->blockMin = UINT64_MAX;
     index->blockMax = 0;
+    index->lastText = nullptr;
+    index->lastTextLength = 0;
+    index->lastTextAt = 0;
     bool ok = VLBrowseAreaInit(&index->log, VLBrowseLogReserve);
     ok = VLBrowseAreaInit(&index->nodes, VLBrowseNodeReserve) && ok;
     ok = VLBrowseAreaInit(&index->blocks, VLBrowseBlockReserve) && ok;
+    ok = VLBrowseAreaInit(&index->texts, VLBrowseTextReserve) && ok;
     if (!ok) VLBrowseIndexFree(index);
     return ok;
 }
@@ -81,10 +87,11 @@ void VLBrowseIndexFree(VLBrowseIndex* index) {
     VLBrowseAreaFree(&index->log);
     VLBrowseAreaFree(&index->nodes);
     VLBrowseAreaFree(&index->blocks);
+    VLBrowseAreaFree(&index->texts);
 }
 
 uint64_t VLBrowseIndexBytes(const VLBrowseIndex* index) {
-    return index->log.used + index->nodes.used + index->blocks.used;
+    return index->log.used + index->nodes.used + index->blocks.used + index->texts.used;
 }
 
 // ---------------------------------------------------------------------------
@@ -197,7 +204,7 @@ static void VLCover(VLBrowseIndex* index, uint64_t offset, uint64_t end) {
 
 // Opens a node and appends its begin event.
 static bool VLOpenNode(VLBrowseIndex* index, uint8_t kind, uint32_t instruction, uint32_t elementIndex,
-                       uint32_t typeIndex, uint32_t occurrence, bool isElement) {
+                       uint32_t typeIndex, uint32_t occurrence, bool isElement, uint64_t offset) {
     if (index->openCount == VLBrowseMaxOpen || index->nodeTotal == VLBrowseNone - 1 || !VLBeginEvent(index)) {
         index->full = true;
         return false;
@@ -213,7 +220,7 @@ static bool VLOpenNode(VLBrowseIndex* index, uint8_t kind, uint32_t instruction,
         const VLBrowseNode* up = VLNodeRecord(index, parent);
         depth = uint8_t(up->depth + (kind == VLBrowseNodeKind_Struct ? 1 : 0));
     }
-    *node = {index->events, VLBrowseOpen, 0, 0, instruction, parent, elementIndex, typeIndex, occurrence,
+    *node = {index->events, VLBrowseOpen, offset, 0, instruction, parent, elementIndex, typeIndex, occurrence,
              depth, kind, uint8_t(isElement ? 1 : 0), 0};
     uint32_t ordinal = index->nodeTotal++;
     index->open[index->openCount++] = {ordinal, UINT64_MAX, 0};
@@ -223,13 +230,21 @@ static bool VLOpenNode(VLBrowseIndex* index, uint8_t kind, uint32_t instruction,
     return VLPutEvent(index, &byte, 1);
 }
 
-// Closes the innermost open node: its range, its end event, its parent's range.
-static bool VLCloseNode(VLBrowseIndex* index) {
+// Closes the innermost open node: its range (a struct's as the run gives it,
+// an array's from its members), its end event, its parent's range.
+static bool VLCloseNode(VLBrowseIndex* index, uint64_t structSize) {
     VL_ASSERT(index->openCount > 0);
     if (!VLBeginEvent(index)) return false;
     VLBrowseOpenNode open = index->open[--index->openCount];
     VLBrowseNode* node = VLNodeRecord(index, open.node);
-    if (open.minOffset == UINT64_MAX) {
+    if (node->kind == VLBrowseNodeKind_Struct) {
+        if (structSize == UINT64_MAX)  // the run stopped inside: as far as its members reach
+            structSize = open.minOffset != UINT64_MAX && open.maxEnd > node->offset ? open.maxEnd - node->offset : 0;
+        node->size = structSize;
+        uint64_t end = node->offset + structSize < node->offset ? UINT64_MAX : node->offset + structSize;
+        if (open.minOffset != UINT64_MAX) VLCover(index, open.minOffset, open.maxEnd);
+        if (structSize) VLCover(index, node->offset, end);
+    } else if (open.minOffset == UINT64_MAX) {
         node->offset = index->previousEnd;
         node->size = 0;
     } else {
@@ -263,10 +278,10 @@ static bool VLPlaceElement(VLBrowseIndex* index, uint8_t arrayKind, uint32_t ins
             std::atomic_ref<uint32_t>(array->typeIndex).store(count + 1, std::memory_order_release);
             return true;
         }
-        if (!VLCloseNode(index)) return false;
+        if (!VLCloseNode(index, 0)) return false;
     }
     if (!isArray) return true;
-    if (!VLOpenNode(index, arrayKind, instruction, element, 0, 0, false)) return false;
+    if (!VLOpenNode(index, arrayKind, instruction, element, 0, 0, false, 0)) return false;
     VLBrowseNode* array = VLNodeRecord(index, VLInnermost(index));
     std::atomic_ref<uint32_t>(array->typeIndex).store(1, std::memory_order_release);
     return true;
@@ -296,34 +311,55 @@ bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArr
 }
 
 bool VLBrowseAppendStructBegin(VLBrowseIndex* index, uint32_t instruction, uint32_t typeIndex, bool isArray,
-                               uint32_t element, uint32_t occurrence) {
+                               uint32_t element, uint32_t occurrence, uint64_t offset) {
     if (index->full || !VLPlaceElement(index, VLBrowseNodeKind_StructArray, instruction, isArray, element))
         return false;
     return VLOpenNode(index, VLBrowseNodeKind_Struct, instruction, isArray ? element : 0, typeIndex, occurrence,
-                      isArray);
+                      isArray, offset);
 }
 
-bool VLBrowseAppendStructEnd(VLBrowseIndex* index) {
+bool VLBrowseAppendStructEnd(VLBrowseIndex* index, uint64_t size) {
     if (index->full) return false;
-    if (VLInnermostIsArray(index) && !VLCloseNode(index)) return false;
+    if (VLInnermostIsArray(index) && !VLCloseNode(index, 0)) return false;
     if (index->openCount == 0) return true;  // an end without its begin: nothing to close
-    return VLCloseNode(index);
+    return VLCloseNode(index, size);
 }
 
-bool VLBrowseAppendPrint(VLBrowseIndex* index, uint32_t instruction, bool hasValue, int64_t value) {
+// Stores a message in the text area once: a print in a loop gives the same
+// text again and again. Returns its place; UINT64_MAX when the area is full.
+static uint64_t VLStoreText(VLBrowseIndex* index, const char* text, uint32_t length) {
+    if (index->lastText && length == index->lastTextLength &&
+        memcmp(index->texts.base + index->lastTextAt, text, length) == 0)
+        return index->lastTextAt;
+    char* place = VLBrowseAreaPush(&index->texts, length);
+    if (!place) return UINT64_MAX;
+    memcpy(place, text, length);
+    index->lastText = place;
+    index->lastTextLength = length;
+    index->lastTextAt = uint64_t(place - index->texts.base);
+    return index->lastTextAt;
+}
+
+bool VLBrowseAppendPrint(VLBrowseIndex* index, const char* message, uint32_t length, bool hasValue, int64_t value) {
     if (index->full) return false;
-    if (VLInnermostIsArray(index) && !VLCloseNode(index)) return false;
+    if (VLInnermostIsArray(index) && !VLCloseNode(index, 0)) return false;
     if (!VLBeginEvent(index)) return false;
-    uint8_t bytes[32];
+    uint64_t text = VLStoreText(index, message, length);
+    if (text == UINT64_MAX) {
+        index->full = true;
+        return false;
+    }
+    uint8_t bytes[40];
     uint8_t* cursor = bytes;
     *cursor++ = VLKindByte(VLBrowseEventKind_Print, hasValue, 0);
-    cursor = VLPutNumber(cursor, instruction);
+    cursor = VLPutNumber(cursor, text);
+    cursor = VLPutNumber(cursor, length);
     if (hasValue) cursor = VLPutNumber(cursor, VLZigzag(value));
     return VLPutEvent(index, bytes, size_t(cursor - bytes));
 }
 
 void VLBrowseFinish(VLBrowseIndex* index) {
-    while (index->openCount > 0 && !index->full) VLCloseNode(index);
+    while (index->openCount > 0 && !index->full) VLCloseNode(index, UINT64_MAX);
     if (index->events > 0 && index->events % VLBrowseBlockEvents != 0) {
         VLBrowseBlock* last = VLBlockRecord(index, index->events / VLBrowseBlockEvents);
         last->minOffset = index->blockMin;
@@ -389,8 +425,9 @@ static VLBrowseEvent VLDecodeNext(VLBrowseReader* reader) {
         reader->container = VLNodeRecord(index, event.node)->parent;
         event.parent = reader->container;
         break;
-    case VLBrowseEventKind_Print:  // instruction, value
-        event.instruction = uint32_t(VLGetNumber(&cursor));
+    case VLBrowseEventKind_Print:  // message, value
+        event.text = VLGetNumber(&cursor);
+        event.textLength = uint32_t(VLGetNumber(&cursor));
         event.hasValue = flag;
         if (flag) event.value = VLUnzigzag(VLGetNumber(&cursor));
         break;

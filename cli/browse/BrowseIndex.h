@@ -44,8 +44,8 @@ enum VLBrowseNodeKind : uint8_t {
 struct VLBrowseNode {
     uint64_t beginEvent;
     uint64_t endEvent;     // the end event; VLBrowseOpen while open (written atomically)
-    uint64_t offset;       // first byte its members cover (at its end)
-    uint64_t size;         // bytes from offset to the end of its last-ending member (at its end)
+    uint64_t offset;       // struct: where it began; array: its first byte (at its end)
+    uint64_t size;         // struct: bytes the run advanced in it; array: to its last byte (at its end)
     uint32_t instruction;  // push-frame (struct, struct array) or scalar (scalar array) instruction number
     uint32_t parent;       // enclosing node; VLBrowseNone for the root
     uint32_t index;        // struct: its element number (when an array element); array: first element's
@@ -63,7 +63,7 @@ struct VLBrowseEvent {
     uint8_t kind;          // VLBrowseEventKind
     bool hasIndex;         // member: an array element
     bool hasValue;         // print: a value was given
-    uint32_t instruction;  // member, print: instruction number
+    uint32_t instruction;  // member: instruction number
     uint32_t node;         // begin/end events: the node
     uint32_t parent;       // the node the event lies in (for a begin: the new node's parent)
     uint32_t index;        // member: element number
@@ -71,6 +71,8 @@ struct VLBrowseEvent {
     uint64_t offset;       // member
     uint64_t size;         // member
     int64_t value;         // print
+    uint64_t text;         // print: where its message is in the text area
+    uint32_t textLength;
 };
 
 // Where block k of the log starts and what the decoder knew there.
@@ -104,6 +106,7 @@ struct VLBrowseIndex {
     VLBrowseArea log;
     VLBrowseArea nodes;
     VLBrowseArea blocks;
+    VLBrowseArea texts;   // print messages, each stored once
     // Published counts: readers see events, nodes and blocks below them.
     std::atomic<uint64_t> eventCount;
     std::atomic<uint32_t> nodeCount;
@@ -116,6 +119,9 @@ struct VLBrowseIndex {
     uint32_t openCount;
     VLBrowseOpenNode open[VLBrowseMaxOpen];
     uint64_t blockMin, blockMax;  // the current block's member range
+    const char* lastText;         // the last message stored (a print in a loop repeats it)
+    uint32_t lastTextLength;
+    uint64_t lastTextAt;
 };
 
 // Reserves the areas (address space only; memory is used as it fills).
@@ -132,9 +138,13 @@ uint64_t VLBrowseIndexBytes(const VLBrowseIndex* index);
 bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArray, uint32_t element,
                           uint32_t occurrence, uint64_t offset, uint64_t size);
 bool VLBrowseAppendStructBegin(VLBrowseIndex* index, uint32_t instruction, uint32_t typeIndex,
-                               bool isArray, uint32_t element, uint32_t occurrence);
-bool VLBrowseAppendStructEnd(VLBrowseIndex* index);
-bool VLBrowseAppendPrint(VLBrowseIndex* index, uint32_t instruction, bool hasValue, int64_t value);
+                               bool isArray, uint32_t element, uint32_t occurrence, uint64_t offset);
+bool VLBrowseAppendStructEnd(VLBrowseIndex* index, uint64_t size);
+bool VLBrowseAppendPrint(VLBrowseIndex* index, const char* message, uint32_t length, bool hasValue, int64_t value);
+// The message of a print event.
+inline const char* VLBrowseText(const VLBrowseIndex* index, const VLBrowseEvent* event) {
+    return index->texts.base + event->text;
+}
 // Closes whatever is open and marks the index finished.
 void VLBrowseFinish(VLBrowseIndex* index);
 

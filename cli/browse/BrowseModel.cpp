@@ -275,8 +275,7 @@ std::string VLBrowseLineText(VLBrowseModel* model, VLBrowseLine line, bool unico
     }
     case VLBrowseLineKind_Print: {
         VLBrowseEvent event = VLEventAt(model, line.event);
-        const VLInstruction* instruction = VLInstructionOf(model, event.instruction);
-        text += "  print: " + VLText(instruction->print.message);
+        text += "  print: " + std::string(VLBrowseText(model->index, &event), event.textLength);
         if (event.hasValue) text += " " + std::to_string(event.value);
         break;
     }
@@ -663,7 +662,6 @@ static bool VLNameMatches(VLBrowseModel* model, VLBrowseSearch* search, uint32_t
     if (known < 0) {
         const VLInstruction* instruction = VLInstructionOf(model, number);
         VLString name = instruction->type == VLInstructionType_PushFrame ? instruction->pushFrame.name
-                        : instruction->type == VLInstructionType_Print   ? instruction->print.message
                                                                           : instruction->scalarExport.name;
         known = VLContains(name.chars, name.length, search->text) ? 1 : 0;
     }
@@ -684,7 +682,7 @@ bool VLBrowseEventMatches(VLBrowseModel* model, VLBrowseSearch* search, const VL
         const VLTypeDefinition* type = VLTypeOfNode(model, node);
         return type && VLContains(type->name.chars, type->name.length, search->text);
     }
-    case VLBrowseEventKind_Print: return VLNameMatches(model, search, event->instruction);
+    case VLBrowseEventKind_Print: return VLContains(VLBrowseText(model->index, event), event->textLength, search->text);
     default: return false;
     }
 }

@@ -114,6 +114,7 @@ struct VLBrowseScreen {
     VLBrowseSearch search;
     bool searching;
     bool pendingEnd;      // End pressed while the run is still being decoded
+    bool awaitingStart;   // -select: the screen moves to its first member once decoded
     uint64_t seenEvents;
     bool seenFinished;
     // Geometry, from the window size.
@@ -555,6 +556,18 @@ static bool VLBackgroundWork(VLBrowseScreen* screen) {
         screen->seenEvents = events;
         changed = true;
     }
+    if (screen->awaitingStart) {
+        uint64_t startEvent = screen->decoder->startEvent.load(std::memory_order_acquire);
+        if (startEvent != VLBrowseOpen) {
+            screen->awaitingStart = false;
+            VLBrowseSelect(&screen->model, VLBrowseReveal(&screen->model, startEvent));
+            changed = true;
+        } else if (finished) {
+            screen->awaitingStart = false;
+            screen->message = "-select selects no member: showing the first line";
+            changed = true;
+        }
+    }
     if (screen->pendingEnd && finished) {
         screen->pendingEnd = false;
         screen->message.clear();
@@ -627,9 +640,8 @@ static void VLRunScreen(VLBrowseScreen* screen) {
     }
 }
 
-int VLBrowseMain(VLProgram* program, const VLFile* layout, const VLFile* data, const char* selectPath,
-                 VLWriter* out, VLWriter* err) {
-    (void)selectPath;
+int VLBrowseMain(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+                 VLSelection* start, VLWriter* out, VLWriter* err) {
     if (!isatty(0) || !isatty(1)) {
         VLWriteText(err, "-browse needs a terminal\n");
         return 1;
@@ -643,12 +655,7 @@ int VLBrowseMain(VLProgram* program, const VLFile* layout, const VLFile* data, c
         return 1;
     }
     VLBrowseDecoder* decoder = new VLBrowseDecoder;
-    decoder->index = index;
-    decoder->program = program;
-    decoder->layout = layout;
-    decoder->data = data;
-    decoder->stop.store(false);
-    decoder->reported = false;
+    VLBrowseDecoderInit(decoder, index, program, layout, data, options, start);
     VLBrowseDecodeStart(decoder);
 
     setlocale(LC_ALL, "");
@@ -657,6 +664,7 @@ int VLBrowseMain(VLProgram* program, const VLFile* layout, const VLFile* data, c
     screen->data = data;
     screen->state = VLBrowseState_Tree;
     screen->unicode = MB_CUR_MAX > 1;
+    screen->awaitingStart = start != nullptr;
     VLBrowseModelInit(&screen->model, index, program, reinterpret_cast<const uint8_t*>(data->data), data->size);
     set_escdelay(25);
     initscr();
