@@ -893,6 +893,46 @@ static VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* run
     return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
 }
 
+// The value column of the members whose value is not their bytes as they
+// lie in the data, and of members whose byte order a slot decides: `type`,
+// `flags` and `bytes` become what the value is formatted from. Variable-length
+// integers and computed values are shown through eight bytes holding the value
+// (in hex and binary only as many as the value needs), as a u or s member of
+// that size would be; a zstring is shown as a string without its NUL; an
+// empty value (a size of 0 allowed by the zero-counts default) as "".
+static void VLMemberView(const VLInstruction* member, VLRuntime* runtime, int32_t* type, uint32_t* flags,
+                         VLMemberBytes* bytes, uint8_t* scratch) {
+    *flags = VLMemberFlagsNow(runtime, member);
+    uint64_t value = 0;
+    switch (member->type) {
+    case VLInstructionType_ZStringMember:
+        if (bytes->size > 0 && VLMemberByte(bytes, bytes->size - 1) == 0) bytes->size -= 1;
+        *type = VLInstructionType_ScalarMemberU;
+        return;
+    case VLInstructionType_ULebMember:
+    case VLInstructionType_SLebMember:
+    case VLInstructionType_VlqMember:
+        value = VLDecodeVarint(member->type, bytes->data + bytes->address, bytes->size).value;
+        *type = member->type == VLInstructionType_SLebMember ? VLInstructionType_ScalarMemberS
+                                                             : VLInstructionType_ScalarMemberU;
+        break;
+    case VLInstructionType_ShowMember:
+        value = uint64_t(VLSlotValue(runtime, member->scalarExport.value));
+        *type = VLInstructionType_ScalarMemberS;
+        break;
+    default:
+        if (bytes->size == 0) *flags = VLDisplayType_String;
+        return;
+    }
+    for (uint32_t i = 0; i < 8; ++i) scratch[i] = uint8_t(value >> (8 * i));
+    uint32_t display = VLDisplayTypeOf(*flags);
+    uint64_t size = 8;
+    if (display == VLDisplayType_Hex || display == VLDisplayType_Binary)
+        size = value ? (uint64_t(std::bit_width(value)) + 7) / 8 : 1;
+    *flags &= ~uint32_t(VLMemberFlag_BigEndian);
+    *bytes = VLMemberBytes{scratch, 8, 0, size};
+}
+
 // A member line when the column position is not at the start (only when
 // columns were printed before it by hand): column by column.
 static void VLPrintMemberColumns(VLColumns* columns, VLWriter* out, uint64_t address, VLString name,
@@ -921,30 +961,36 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
     VL_ASSERT(VLIsMemberKind(member->type));
     const auto& scalar = member->scalarExport;
     VLMemberBytes bytes = VLBytesOfMember(member, runtime);
+    uint64_t address = bytes.address;
+    int32_t type = member->type;
+    uint32_t flags = scalar.flags;
+    uint8_t scratch[8];
+    if (type > VLInstructionType_ScalarMemberF || scalar.byteOrder.kind != VLLocationKind_None || bytes.size == 0)
+        VLMemberView(member, runtime, &type, &flags, &bytes, scratch);
     bool isArray = scalar.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
     uint64_t indexWidth = member->indexWidth;
     if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
-    uint32_t addressLength = VLAddressWidth(bytes.address);
+    uint32_t addressLength = VLAddressWidth(address);
     uint32_t nameLength = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
     if (!out && columns->current == 0) {
         // Address and name texts are never empty.
         VLWiden(&columns->widths[0], addressLength);
         VLWiden(&columns->widths[1], nameLength);
-        if (VLValueFits(member->type, scalar.flags, scalar.enumeration, bytes.size, columns->widths[2])) return;
-        uint32_t valueLength = VLMeasureValue(member->type, scalar.flags, scalar.enumeration, &bytes);
+        if (VLValueFits(type, flags, scalar.enumeration, bytes.size, columns->widths[2])) return;
+        uint32_t valueLength = VLMeasureValue(type, flags, scalar.enumeration, &bytes);
         if (valueLength) VLWiden(&columns->widths[2], valueLength);
         return;
     }
     VLValueCell value;
     if (out) {
-        VLBuildValueText(member->type, scalar.flags, scalar.enumeration, &bytes, &value);
+        VLBuildValueText(type, flags, scalar.enumeration, &bytes, &value);
     } else {
         value.text = value.chars;
-        value.length = VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, value.chars);
+        value.length = VLFormatValue(type, flags, scalar.enumeration, &bytes, value.chars);
     }
     if (columns->current != 0) {
-        VLPrintMemberColumns(columns, out, bytes.address, scalar.name, isArray, indexWidth, index, &value);
+        VLPrintMemberColumns(columns, out, address, scalar.name, isArray, indexWidth, index, &value);
         return;
     }
     uint32_t addressPadding = VLWiden(&columns->widths[0], addressLength);
@@ -955,7 +1001,7 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
     char* cursor = start;
     VLPad(cursor, addressPadding);
     cursor += addressPadding;
-    VLFormatAddress(bytes.address, cursor);
+    VLFormatAddress(address, cursor);
     cursor += addressLength;
     *cursor++ = ' ';
     VLPad(cursor, namePadding);

@@ -134,6 +134,17 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLWriteString(err, subject.name);
         VLWritef(err, "' is beyond its array count %u.\n", result->elementCount);
     }
+    if (flags & (VLRuntimeResultFlag_NoFinalByte | VLRuntimeResultFlag_ValueTooLarge)) {
+        const auto& member = instruction->scalarExport;
+        VLPrintRangeLocation(err, layout, member.sizeFirst, member.sizeEnd);
+        VLWriteText(err, "Variable-length integer '");
+        VLWriteString(err, member.name);
+        if (flags & VLRuntimeResultFlag_NoFinalByte)
+            VLWritef(err, "' has no final byte within its bound of %lli byte(s) and the end of the data.\n",
+                     static_cast<long long>(result->size));
+        else
+            VLWriteText(err, "' needs more than 64 bits.\n");
+    }
     if (flags & VLRuntimeResultFlag_MemoryLimit) {
         VLString name = VLCountSubjectOf(instruction).name;
         VLWritef(err, "Member records of one run are limited to %llu MiB; the run stops ",
