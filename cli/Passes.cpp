@@ -252,15 +252,20 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             break;
         }
         if (result.flags) {
-            if (printing) VLPrintReports(&result, layout, data, err);
+            if (printing) {
+                VLPrintReports(&result, layout, data, err);
+                VLWriteReportContext(&result, &runtime, program, layout, data, err);
+            }
             reported = true;
             break;
         }
         if (runtime.membersHidden == 0) VLShowStep(&show, &runtime, instruction);
     }
-    if (printing && show.exported == 0)
+    if (printing && show.exported == 0) {
         VLWriteText(out, "WARNING No members exported, this can be due to missing 'layout' or "
                          "because type had no members.\n");
+        VLWriteNoMembersHint(program, reported, err);
+    }
     return reported;
 }
 

@@ -116,7 +116,9 @@ struct VLToken {
         struct {
             uint32_t code;
             VLToken* match;      // the paired bracket, or null
-            VLToken* enclosing;  // the bracket open before this one (scanning only)
+            // An opener: the bracket open before it (scanning only). A closer
+            // turned invalid: the bracket it could not close, or null.
+            VLToken* enclosing;
         } punctuation;
     };
     struct {
@@ -311,6 +313,7 @@ struct VLInstruction {
             VLLocation memberCount;
             uint32_t detached;       // 1: the record belongs to no member array (sizeof)
             uint32_t referenced;     // 1: a member path names this member (its records are kept)
+            VLToken* nameToken;      // the member's name in the layout, for reports; null for the root
         } pushFrame;
         struct {
             VLString name;
@@ -551,10 +554,31 @@ struct VLEnum {
 // ---------------------------------------------------------------------------
 // The compiled program
 // ---------------------------------------------------------------------------
+// What the compiler knew at an error beyond its message, for the front end
+// to explain it. The message itself never depends on these.
+enum VLErrorDetail : uint32_t {
+    VLErrorDetail_None = 0,
+    VLErrorDetail_UnknownType = 1,       // subject: an identifier where a type was expected
+    VLErrorDetail_UnknownName = 2,       // subject: an identifier in an expression that names nothing
+    VLErrorDetail_AssignToMember = 3,    // subject: a member of the struct, followed by an assignment
+    VLErrorDetail_AssignToUnknown = 4,   // subject: a name that is nothing yet, followed by an assignment
+    VLErrorDetail_UnknownCategory = 5,   // subject: the category name
+    VLErrorDetail_ExpectedWord = 6,      // subject: the token found where one of some words was expected
+    VLErrorDetail_AssignToParameter = 7, // subject: a parameter of the struct, followed by an assignment
+};
+
 struct VLError {
     VLToken* token;       // null: at the end of the token list
     uint64_t length;
     const char* message;  // null: no error
+    uint32_t detail;      // VLErrorDetail
+    VLToken* subject;     // the token the detail is about
+    // Facts looked up once the error is the compilation's (VLCompile):
+    VLString candidate;       // the nearest known name or word (case-insensitive edit distance); empty if none is close
+    VLToken* definedLater;    // UnknownType, UnknownCategory: the name in a definition further down
+    VLString otherStruct;     // UnknownName: a struct with a member, local or parameter of that name
+    VLToken* openBracket;     // the innermost bracket before the error that nothing in the text closes
+    const VLTypeDefinition* structType;  // the struct being compiled at the error, or null
 };
 inline bool VLErrorIsValid(const VLError* error) { return error->message != nullptr; }
 
@@ -592,6 +616,12 @@ struct VLIncludeLoader {
 // Compiles a token list. Every record of the program comes from the arena.
 // Without a loader an include statement is a compile error.
 VLProgram VLCompile(VLToken* firstToken, VLArena* arena, const VLIncludeLoader* loader = nullptr);
+
+// Edit distance between two names, letters compared without regard to case;
+// swapping two neighbouring characters counts as one edit.
+uint32_t VLNameDistance(VLString a, VLString b);
+// Whether `candidate` is close enough to `name` to be suggested for it.
+bool VLNameIsClose(VLString name, VLString candidate);
 
 uint32_t VLHashName(uint32_t length, const char* chars);
 
