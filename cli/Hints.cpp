@@ -176,8 +176,20 @@ static void VLWriteAssignmentHints(const VLError* error, VLWriter* err) {
     if (error->detail == VLErrorDetail_AssignToMember) {
         VLWriteHint(err, "'%.*s' is a member of %.*s: members are read from the data and cannot be assigned",
                     VLLength(name), name.chars, VLLength(owner), owner.chars);
-        VLWriteHint(err, "for a computed value, declare a local with var, e.g. var %.*s_value = %.*s;",
-                    VLLength(name), name.chars, VLLength(name), name.chars);
+        // The value the statement meant to store, when it is written with "=".
+        VLString statement = VLStatementText(error->subject);
+        const VLToken* op = error->subject->next;
+        VLString value = {0, nullptr};
+        if (statement.length && VLIsPunctuation(op, VLCode("=")) && op->next) {
+            value.chars = op->next->start.cursor;
+            value.length = uint32_t(statement.chars + statement.length - 1 - value.chars);  // without the ";"
+        }
+        if (value.length)
+            VLWriteHint(err, "for a computed value, declare a local with var: var new_%.*s = %.*s;", VLLength(name),
+                        name.chars, VLLength(value), value.chars);
+        else
+            VLWriteHint(err, "for a computed value, declare a local with var, e.g. var new_%.*s = %.*s + 1;",
+                        VLLength(name), name.chars, VLLength(name), name.chars);
     } else if (error->detail == VLErrorDetail_AssignToParameter) {
         VLWriteHint(err, "'%.*s' is a parameter of %.*s: parameters cannot be assigned; copy it into a local "
                          "declared with var, e.g. var left = %.*s;",
