@@ -25,6 +25,11 @@ struct VLWriter {
     VLWriter* flushFirst;  // flushed before this writer writes (keeps stdout ahead of stderr)
     bool failed;         // a write to the file failed; later output is dropped
     uint64_t flushed;    // bytes handed on by VLWriterFlush so far (written or dropped)
+    uint32_t style;      // VLWriterStyle: what this stream's reader is shown beyond the fixed texts
+};
+enum VLWriterStyle : uint32_t {
+    VLWriterStyle_Hints = 1,  // hint lines and report context (a person reads: a terminal or -explain)
+    VLWriterStyle_Color = 2,  // labels and marks in colour
 };
 void VLWriterInitFile(VLWriter* writer, FILE* file, size_t capacity);
 void VLWriterInitMemory(VLWriter* writer);  // captures output in memory
@@ -115,8 +120,29 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
 // Diagnostics
 // ---------------------------------------------------------------------------
 void VLPrintTokenLocation(VLWriter* err, const VLFile* layout, const VLToken* token);
+// The file a token comes from: the layout or a file it included.
+const VLFile* VLSourceOfToken(const VLFile* layout, const VLToken* token);
 void VLPrintRangeLocation(VLWriter* err, const VLFile* layout, const VLToken* first,
                           const VLToken* following);
+
+// ---------------------------------------------------------------------------
+// Hints and report context for a person (Hints.cpp, ReportContext.cpp). They
+// are written only to a writer whose style has VLWriterStyle_Hints; the fixed
+// texts before them never change.
+// ---------------------------------------------------------------------------
+bool VLWantsHints(const VLWriter* writer);
+// `text` in the colour given as an SGR parameter ("1;31") when the writer is coloured.
+void VLWriteColored(VLWriter* writer, const char* text, const char* color);
+void VLWriteHint(VLWriter* writer, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void VLWriteCompileHints(const VLProgram* program, const VLFile* layout, VLWriter* err);
+// After an invalid token's excerpt; `commentHinted` keeps the comment hint to once per listing.
+void VLWriteInvalidTokenHints(const VLToken* token, bool* commentHinted, VLWriter* err);
+// After the no-members warning: why nothing was shown.
+void VLWriteNoMembersHint(const VLProgram* program, bool reported, VLWriter* err);
+// After a run-time report: where it stopped (member, struct, bytes, layout
+// location) and what the report's numbers mean.
+void VLWriteReportContext(const VLRuntimeResult* result, VLRuntime* runtime, const VLProgram* program,
+                          const VLFile* layout, const VLFile* data, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Listing

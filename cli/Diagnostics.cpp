@@ -29,7 +29,7 @@ static VLTextLine VLLineOfToken(const VLFile* layout, const VLToken* token) {
 }
 
 // The file a token comes from: the layout's own text or one it included.
-static const VLFile* VLSourceOfToken(const VLFile* layout, const VLToken* token) {
+const VLFile* VLSourceOfToken(const VLFile* layout, const VLToken* token) {
     if (!layout->sources || token->file == 0) return layout;
     return &layout->sources[token->file];
 }
@@ -42,9 +42,13 @@ static void VLWriteExcerpt(VLWriter* err, const char* chars, uint64_t length) {
     VLWrite(err, chars, size_t(length));
 }
 
-// Writes `count` marks, none when the count is not positive.
+// Writes `count` marks, none when the count is not positive; red on a coloured stream.
 static void VLWriteMarks(VLWriter* err, int64_t count) {
-    if (count > 0) VLWriteRepeat(err, '~', size_t(count));
+    if (count <= 0) return;
+    bool color = (err->style & VLWriterStyle_Color) != 0;
+    if (color) VLWriteText(err, "\x1b[31m");
+    VLWriteRepeat(err, '~', size_t(count));
+    if (color) VLWriteText(err, "\x1b[0m");
 }
 
 // Display width of a piece of line from `column` on, with tab stops every 8.

@@ -918,8 +918,7 @@ static inline uint32_t VLWiden(uint32_t* width, uint32_t length) {
 // The printing pass writes the line straight into the output buffer: its
 // length is known from the widths before a character is written.
 void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
-    VL_ASSERT(member->type >= VLInstructionType_ScalarMemberU &&
-              member->type <= VLInstructionType_ScalarMemberF);
+    VL_ASSERT(VLIsMemberKind(member->type));
     const auto& scalar = member->scalarExport;
     VLMemberBytes bytes = VLBytesOfMember(member, runtime);
     bool isArray = scalar.arrayCount.kind != VLLocationKind_None;

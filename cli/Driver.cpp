@@ -178,7 +178,11 @@ static void VLWriteTestFile(VLWriter* err) {
     X(HelpLong, "--help", None, "", nullptr)                                                    \
     X(HelpShort, "-h", None, "", nullptr)                                                       \
     X(Limit, "-limit", Number, "<N>",                                                           \
-      "Stops the run after N instructions with a report (exit status 2).")
+      "Stops the run after N instructions with a report (exit status 2).")                      \
+    X(Explain, "-explain", None, "",                                                            \
+      "Adds hints to errors and reports, as on a terminal, without colour.")                    \
+    X(Color, "-color", Joined, "<when>",                                                        \
+      "Colours diagnostics: always, never or auto (on a terminal unless NO_COLOR is set).")
 
 enum VLOptionId : uint32_t {
 #define VL_OPTION_ID(id, spelling, argument, argumentName, help) VLOptionId_##id,
@@ -226,6 +230,9 @@ static const VLOptionRow* VLFindOption(const char* argument, const char** value)
 
 static VLOptionId VLOptionIdOf(const VLOptionRow* row) { return VLOptionId(row - VLOptionRows); }
 
+// When diagnostics are coloured: -color=auto (the default) colours a terminal.
+enum VLColorChoice { VLColorChoice_Auto, VLColorChoice_Always, VLColorChoice_Never };
+
 struct VLOptions {
     const char* layoutPath;
     const char* dataPath;
@@ -234,7 +241,18 @@ struct VLOptions {
     bool help;
     bool invalid;         // a value could not be used; the usage text follows
     uint64_t stepLimit;   // 0: none
+    bool explain;         // hints without a terminal
+    VLColorChoice color;
 };
+
+// The value of -color=; false for a text that is none of the three.
+static bool VLParseColorChoice(const char* value, VLColorChoice* choice) {
+    if (strcmp(value, "always") == 0) *choice = VLColorChoice_Always;
+    else if (strcmp(value, "never") == 0) *choice = VLColorChoice_Never;
+    else if (strcmp(value, "auto") == 0) *choice = VLColorChoice_Auto;
+    else return false;
+    return true;
+}
 
 // Takes the path after "-layout" or "-data"; returns false when the arguments
 // ran out (examination stops there).
@@ -317,6 +335,13 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
                 return options;
             }
             break;
+        case VLOptionId_Explain:
+            options.explain = true;
+            break;
+        case VLOptionId_Color:
+            if (!VLParseColorChoice(value, &options.color))
+                VLWritef(err, "Ignoring unknown directive \"%s\".\n", argument);
+            break;
         case VLOptionId_Count:
             VL_ASSERT(false);
         }
@@ -368,9 +393,11 @@ bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWri
     if (!scan->invalidTokens) return false;
     VLWriteText(err, "Invalid tokens in layout file:\n");
     uint64_t listed = 0, unlisted = 0;
+    bool commentHinted = false;
     for (const VLToken* token = scan->invalidTokens; token; token = token->invalid.nextInvalid) {
         if (listed < VLInvalidTokensListed) {
             VLPrintTokenLocation(err, layout, token);
+            VLWriteInvalidTokenHints(token, &commentHinted, err);
             ++listed;
         } else {
             ++unlisted;
@@ -383,7 +410,9 @@ bool VLReportInvalidTokens(const VLScanResult* scan, const VLFile* layout, VLWri
 bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWriter* err) {
     if (!VLErrorIsValid(&program->error)) return false;
     VLPrintTokenLocation(err, layout, program->error.token);
-    VLWritef(err, "ERROR %.*s\n", static_cast<int>(program->error.length), program->error.message);
+    VLWriteColored(err, "ERROR", "1;31");
+    VLWritef(err, " %.*s\n", static_cast<int>(program->error.length), program->error.message);
+    VLWriteCompileHints(program, layout, err);
     return true;
 }
 
@@ -414,8 +443,29 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions
     return status;
 }
 
+// Whether a writer's file is a terminal (memory and null writers are not).
+static bool VLIsTerminal(const VLWriter* writer) {
+    return writer->file && !writer->captureMemory && isatty(fileno(writer->file));
+}
+
+// Hints for a person: on a terminal, or asked for with -explain. Colour on a
+// terminal unless NO_COLOR is set (to anything but the empty text) or the
+// terminal is dumb; -color=always and -color=never decide alone.
+static uint32_t VLDiagnosticStyle(const VLOptions* options, const VLWriter* err) {
+    bool terminal = VLIsTerminal(err);
+    uint32_t style = terminal || options->explain ? uint32_t(VLWriterStyle_Hints) : 0u;
+    bool color = options->color == VLColorChoice_Always;
+    if (options->color == VLColorChoice_Auto && terminal) {
+        const char* noColor = getenv("NO_COLOR");
+        const char* term = getenv("TERM");
+        color = !(noColor && noColor[0]) && !(term && strcmp(term, "dumb") == 0);
+    }
+    return style | (color ? uint32_t(VLWriterStyle_Color) : 0u);
+}
+
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = VLParseOptions(argc, argv, out, err);
+    err->style = VLDiagnosticStyle(&options, err);
     const char* program = argc > 0 && argv[0] ? argv[0] : "vellum";
     if (options.help) {
         VLPrintHelp(program, out);

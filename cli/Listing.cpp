@@ -1,7 +1,7 @@
 // Listing.cpp - the text of one instruction, as the -debug listing and trace
-// print it. One table, indexed by instruction type, gives each type its shape
-// (which operands it shows, in what order) and its words; a small printer per
-// shape writes the line. Given a runtime, operands also show their values.
+// print it. One table, indexed by instruction type and made from the
+// instruction set, gives each type its shape (which operands it shows, in
+// what order) and its words; a small printer per shape writes the line. Given a runtime, operands also show their values.
 #include "CommandLine.h"
 
 enum VLListingShape : uint8_t {
@@ -28,52 +28,11 @@ struct VLListingEntry {
     const char* suffix;
 };
 
+// Shapes and words come from the instruction set (VL_INSTRUCTION_SET).
 static const VLListingEntry VLListingTable[] = {
-    {VLListingShape_Text, "INVALID INSTRUCTION", ""},               // 0
-    {VLListingShape_Constant, " <- ", ""},                          // 1
-    {VLListingShape_Unary, " <- -", ""},                            // 2
-    {VLListingShape_Unary, " <- !", ""},                            // 3
-    {VLListingShape_Unary, " <- ~", ""},                            // 4
-    {VLListingShape_Unary, " <- abs(", ")"},                        // 5
-    {VLListingShape_Unary, " <- ", ""},                             // 6
-    {VLListingShape_Binary, " + ", ""},                             // 7
-    {VLListingShape_Binary, " - ", ""},                             // 8
-    {VLListingShape_Binary, " * ", ""},                             // 9
-    {VLListingShape_Binary, " / ", ""},                             // 10
-    {VLListingShape_Binary, " % ", ""},                             // 11
-    {VLListingShape_Binary, " < ", ""},                             // 12
-    {VLListingShape_Binary, " <= ", ""},                            // 13
-    {VLListingShape_Binary, " == ", ""},                            // 14
-    {VLListingShape_Binary, " > ", ""},                             // 15
-    {VLListingShape_Binary, " >= ", ""},                            // 16
-    {VLListingShape_Binary, " != ", ""},                            // 17
-    {VLListingShape_Binary, " << ", ""},                            // 18
-    {VLListingShape_Binary, " >> ", ""},                            // 19
-    {VLListingShape_Binary, " & ", ""},                             // 20
-    {VLListingShape_Binary, " | ", ""},                             // 21
-    {VLListingShape_Binary, " ^ ", ""},                             // 22
-    {VLListingShape_Binary, " && ", ""},                            // 23
-    {VLListingShape_BinaryValued, " || ", ""},                      // 24
-    {VLListingShape_PushFrame, "push-frame", ""},                   // 25
-    {VLListingShape_Text, "pop-frame", ""},                         // 26
-    {VLListingShape_StructStart, "start struct-definition ", ""},   // 27
-    {VLListingShape_Text, "end struct-definition", ""},             // 28
-    {VLListingShape_ArrayIndex, "index-", ""},                      // 29
-    {VLListingShape_Scalar, "scalar-member-u(", ""},                // 30
-    {VLListingShape_Scalar, "scalar-member-s(", ""},                // 31
-    {VLListingShape_Scalar, "scalar-member-f(", ""},                // 32
-    {VLListingShape_Fetch, "value-of-member", ""},                  // 33
-    {VLListingShape_Jump, "", ""},                                  // 34
-    {VLListingShape_Destination, "size-of-file", ""},               // 35
-    {VLListingShape_Text, "hide-members", ""},                      // 36
-    {VLListingShape_Text, "show-members", ""},                      // 37
-    {VLListingShape_TypeLookup, "fetch-start-of-type", ""},         // 38
-    {VLListingShape_TypeLookup, "fetch-member-count-of-type", ""},  // 39
-    {VLListingShape_TypeLookup, "fetch-type-index", ""},            // 40
-    {VLListingShape_TypeLookup, "has-type", ""},                    // 41
-    {VLListingShape_Assert, "assert(", ")"},                        // 42
-    {VLListingShape_Print, "print(", ")"},                          // 43
-    {VLListingShape_Text, "breakpoint", ""},                        // 44
+#define VL_LISTING_ENTRY(name, shape, words, suffix, run, shown) {VLListingShape_##shape, words, suffix},
+    VL_INSTRUCTION_SET(VL_LISTING_ENTRY)
+#undef VL_LISTING_ENTRY
 };
 static_assert(sizeof VLListingTable / sizeof VLListingTable[0] == VLInstructionType_Count,
               "one listing entry per instruction type");

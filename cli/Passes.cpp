@@ -47,8 +47,7 @@ struct VLCountSubject {
 static VLCountSubject VLCountSubjectOf(const VLInstruction* instruction) {
     if (instruction->type == VLInstructionType_PushFrame)
         return {instruction->pushFrame.name, nullptr, nullptr};
-    VL_ASSERT(instruction->type >= VLInstructionType_ScalarMemberU &&
-              instruction->type <= VLInstructionType_ScalarMemberF);
+    VL_ASSERT(VLIsMemberKind(instruction->type));
     const auto& member = instruction->scalarExport;
     return {member.name, member.sizeFirst, member.sizeEnd};
 }
@@ -161,18 +160,17 @@ struct VLPassShow {
 // The front end's part of a step that ran while members are shown: a header,
 // the end of a struct, a member line or print output.
 static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction* instruction) {
+    if (VLIsMemberKind(instruction->type)) {  // one exported member line
+        VLPrintMember(const_cast<VLInstruction*>(instruction), runtime, show->columns, show->display);
+        ++show->exported;
+        return;
+    }
     switch (instruction->type) {
     case VLInstructionType_PushFrame:  // a struct member begins: its header line
         VLPrintStructHeader(instruction, runtime, show->display);
         break;
     case VLInstructionType_PopFrame:  // a struct member ends: back to the first column
         VLPrintStructEnd(show->columns, show->display);
-        break;
-    case VLInstructionType_ScalarMemberU:  // one exported member line
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF:
-        VLPrintMember(const_cast<VLInstruction*>(instruction), runtime, show->columns, show->display);
-        ++show->exported;
         break;
     case VLInstructionType_Print:  // the message, and the value when one is given
         if (!show->printing) break;
@@ -192,7 +190,7 @@ static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction
 static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
     VLPassShow* show = static_cast<VLPassShow*>(context);
     VLInstruction* instruction = result->instruction;
-    if (instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF) {
+    if (VLIsMemberKind(instruction->type)) {
         VLPrintMember(instruction, runtime, show->columns, show->display);
         ++show->exported;
     } else {
@@ -243,15 +241,20 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             break;
         }
         if (result.flags) {
-            if (printing) VLPrintReports(&result, layout, data, err);
+            if (printing) {
+                VLPrintReports(&result, layout, data, err);
+                VLWriteReportContext(&result, &runtime, program, layout, data, err);
+            }
             reported = true;
             break;
         }
         if (runtime.membersHidden == 0) VLShowStep(&show, &runtime, instruction);
     }
-    if (printing && show.exported == 0)
+    if (printing && show.exported == 0) {
         VLWriteText(out, "WARNING No members exported, this can be due to missing 'layout' or "
                          "because type had no members.\n");
+        VLWriteNoMembersHint(program, reported, err);
+    }
     return reported;
 }
 

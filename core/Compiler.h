@@ -159,6 +159,12 @@ struct VLContext {
     const VLIncludeLoader* includeLoader;
     VLIncludeFrame* includeFrames;
     VLFinishedFile* finishedFiles;
+    // For the facts about an error (ErrorFacts.cpp): the layout's first token,
+    // the record the last error went to (null when it was dropped), and the
+    // last identifier an expression consumed without finding what it names.
+    VLToken* firstToken;
+    VLError* lastStoredError;
+    VLToken* unresolvedName;
 };
 
 // ---------------------------------------------------------------------------
@@ -182,6 +188,8 @@ bool VLTokenIs(const VLToken* token, const char* word);  // token text equals wo
 void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void VLRecordError(VLContext* ctx, VLToken* token, const char* message);
+// Sets the detail (VLErrorDetail) of the error just recorded, when it was kept.
+void VLNoteErrorDetail(VLContext* ctx, uint32_t detail, VLToken* subject);
 // Writes out an error kept as parts (into a new arena text); a Text error is left as it is.
 void VLWriteErrorText(VLContext* ctx, VLError* error, const VLMessageParts* parts);
 void VLBeginAttempt(VLContext* ctx);
@@ -292,7 +300,7 @@ struct VLTypeInstance {
 VLTypeDefinition* VLParseStructHeader(VLContext* ctx);
 VLTypeDefinition* VLFindType(const VLContext* ctx, VLString name);
 VLTypeReference VLParseTypeReference(VLContext* ctx);
-VLCategory* VLFindCategory(VLContext* ctx, VLString name);  // reports when absent
+VLCategory* VLFindCategory(VLContext* ctx, VLString name, VLToken* subject);  // reports when absent
 VLTypeInstance VLParseTypeInstance(VLContext* ctx);
 VLInstruction* VLEmitPushFrame(VLContext* ctx, const VLTypeReference* reference);
 void VLEmitTypeCall(VLContext* ctx, const VLTypeReference* reference);
@@ -328,6 +336,15 @@ void VLParseEnum(VLContext* ctx);
 bool VLParseEnumValue(VLContext* ctx, int64_t* value);
 VLEnum* VLFindEnum(const VLContext* ctx, VLString name);
 void VLReindexEnums(VLContext* ctx);  // after output.enums was put back
+
+// ---------------------------------------------------------------------------
+// Facts about the compilation's error (ErrorFacts.cpp)
+// ---------------------------------------------------------------------------
+// A keyword list that becomes the reported message: the word nearest the token found.
+void VLNoteExpectedWords(VLError* error, const VLMessageParts* parts);
+// Looks up, once, what the front end may say about the compilation's error:
+// nearest names, later definitions, other structs' members, an unclosed bracket.
+void VLFindErrorFacts(VLContext* ctx);
 
 // ---------------------------------------------------------------------------
 // Quoted literals as integers (Literals.cpp)

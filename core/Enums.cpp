@@ -106,6 +106,7 @@ static bool VLParseQualifiedValue(VLContext* ctx, const VLEnum* enumeration, int
 // Identifier [ "." Identifier ]
 bool VLParseEnumValue(VLContext* ctx, int64_t* value) {
     if (VLIsStopped(ctx) || !ctx->token || ctx->token->type != VLTokenType_Identifier) return false;
+    VLToken* nameToken = ctx->token;
     VLString name = VLAcceptIdentifier(ctx);
     const VLEnum* declared = ctx->enumBeingDeclared;
     if (declared) {
@@ -131,7 +132,10 @@ bool VLParseEnumValue(VLContext* ctx, int64_t* value) {
         }
     }
     if (named) return VLParseQualifiedValue(ctx, named, value);
-    if (!plain) return false;
+    if (!plain) {
+        ctx->unresolvedName = nameToken;  // for the error that may follow
+        return false;
+    }
     VLEnumValue* found = VLFindEnumValue(ctx, plain, name);
     VL_ASSERT(found != nullptr);
     *value = found->value;

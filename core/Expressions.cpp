@@ -176,11 +176,20 @@ void VLParseExpressionTerms(VLContext* ctx, VLExpression* expression) {
 // Reduction
 // ---------------------------------------------------------------------------
 
+// The error of an expression, or an operand position, without a value. When
+// the expression stopped right after a name it could not resolve, the error
+// says so in its detail.
+static void VLRecordNoValue(VLContext* ctx) {
+    VLRecordError(ctx, nullptr, VLExpectedIntegerExpression);
+    VLToken* name = ctx->unresolvedName;
+    if (name && name->next == ctx->token) VLNoteErrorDetail(ctx, VLErrorDetail_UnknownName, name);
+}
+
 // An operand position left empty (after a binary operator, or after prefix
 // operators only) is reported, and taken as 0 so the reduction can finish.
 static VLOperatorValue VLRequireOperand(VLContext* ctx, VLOperatorValue value) {
     if (value.type != VL_OperatorValueType_None) return value;
-    if (!VLIsStopped(ctx)) VLRecordError(ctx, nullptr, VLExpectedIntegerExpression);
+    if (!VLIsStopped(ctx)) VLRecordNoValue(ctx);
     return VLConstantValue(0);
 }
 
@@ -255,11 +264,11 @@ static VLOperatorValue VLFinishExpression(VLContext* ctx, VLExpression* expressi
         return none;
     }
     if (VLErrorIsValid(&ctx->speculativeParse.error)) {
-        if (VLHasNoValue(expression)) VLRecordError(ctx, nullptr, VLExpectedIntegerExpression);
+        if (VLHasNoValue(expression)) VLRecordNoValue(ctx);
         return none;
     }
     VLOperatorValue value = VLReduceExpression(ctx, expression);
-    if (value.type == VL_OperatorValueType_None) VLRecordError(ctx, nullptr, VLExpectedIntegerExpression);
+    if (value.type == VL_OperatorValueType_None) VLRecordNoValue(ctx);
     return value;
 }
 
@@ -317,11 +326,12 @@ static VLLocation VLEmitIntoNewSlot(VLContext* ctx, int32_t type) {
 // "(" category "," expression ")"
 static VLLocation VLParseHasType(VLContext* ctx) {
     VLExpectPunctuation(ctx, {VLCode("(")});
+    VLToken* nameToken = ctx->token;
     VLString name = VLExpectIdentifier(ctx);
     VLExpectPunctuation(ctx, {VLCode(",")});
     VLLocation key = VLNewSlot(ctx);
     VLCompileExpressionInto(ctx, key);
-    VLCategory* category = VLIsStopped(ctx) ? nullptr : VLFindCategory(ctx, name);
+    VLCategory* category = VLIsStopped(ctx) ? nullptr : VLFindCategory(ctx, name, nameToken);
     VLInstruction* test = VLEmit(ctx, VLInstructionType_HasType);
     test->destination = key;
     test->typeLookup.categoryIndex = category ? category->index : 0;

@@ -277,10 +277,12 @@ static VLInstruction* VLParseStructMember(VLContext* ctx) {
     VLMember* member = VLArenaNew<VLMember>(ctx->arena);
     member->isNested = 1;
     member->typeReference = instance.reference;
+    VLToken* nameToken = ctx->token;
     member->name = VLCopyString(ctx, VLExpectIdentifier(ctx));
     VLAddMember(ctx, owner, member);
     instance.pushFrame->pushFrame.name = member->name;
     instance.pushFrame->pushFrame.memberIndex = member->appearIndex;
+    instance.pushFrame->pushFrame.nameToken = nameToken;
     member->instruction = instance.pushFrame;
     return instance.pushFrame;
 }

@@ -30,15 +30,34 @@ static bool VLErrorWouldBeDropped(const VLContext* ctx) {
     return VLErrorIsValid(&ctx->output.error);
 }
 
+// An error with its message and no detail yet.
+static VLError VLMakeError(VLToken* token, uint64_t length, const char* message) {
+    VLError error{};
+    error.token = token;
+    error.length = length;
+    error.message = message;
+    return error;
+}
+
 static void VLStoreError(VLContext* ctx, VLToken* token, uint64_t length, const char* message) {
+    ctx->lastStoredError = nullptr;
     if (VLErrorWouldBeDropped(ctx)) return;
-    VLError error = {token, length, message};
+    VLError error = VLMakeError(token, length, message);
     if (ctx->speculativeParse.firstToken) {
         ctx->speculativeParse.error = error;
         ctx->speculativeParse.errorParts.form = VLMessageForm_Text;
+        ctx->lastStoredError = &ctx->speculativeParse.error;
     } else {
         ctx->output.error = error;
+        ctx->lastStoredError = &ctx->output.error;
     }
+}
+
+void VLNoteErrorDetail(VLContext* ctx, uint32_t detail, VLToken* subject) {
+    if (!ctx->lastStoredError) return;
+    ctx->lastStoredError->detail = detail;
+    ctx->lastStoredError->subject = subject;
+    ctx->lastStoredError = nullptr;
 }
 
 // Stores an error given as parts by the destination rule; `fill` writes the
@@ -48,6 +67,7 @@ static void VLStoreError(VLContext* ctx, VLToken* token, uint64_t length, const 
 // is written out at once.
 template <class Fill>
 static void VLStoreErrorParts(VLContext* ctx, VLToken* token, uint32_t form, const char* format, Fill fill) {
+    ctx->lastStoredError = nullptr;
     if (VLErrorWouldBeDropped(ctx)) return;
     VLMessageParts outside;
     bool speculative = ctx->speculativeParse.firstToken != nullptr;
@@ -56,12 +76,14 @@ static void VLStoreErrorParts(VLContext* ctx, VLToken* token, uint32_t form, con
     parts->count = 0;
     parts->format = format;
     fill(parts);
-    VLError error = {token, 0, format};
+    VLError error = VLMakeError(token, 0, format);
     if (speculative) {
         ctx->speculativeParse.error = error;
+        ctx->lastStoredError = &ctx->speculativeParse.error;
     } else {
         VLWriteErrorText(ctx, &error, parts);
         ctx->output.error = error;
+        ctx->lastStoredError = &ctx->output.error;
     }
 }
 
@@ -223,6 +245,7 @@ void VLWriteErrorText(VLContext* ctx, VLError* error, const VLMessageParts* part
     VL_ASSERT(fill.length == measure.length);
     error->message = fill.buffer;
     error->length = fill.length;
+    if (parts->form == VLMessageForm_Keywords) VLNoteExpectedWords(error, parts);
 }
 
 // An expected-item message: the current token matched none of the items.
@@ -403,7 +426,7 @@ static void VLReportFrameFull(VLContext* ctx) {
     const char* message = ctx->typeDefinitionBeingParsed
                               ? "Too many values in one struct body (a frame holds 64 slots)."
                               : "Too many values at the top level (a frame holds 64 slots).";
-    ctx->output.error = VLError{ctx->token, strlen(message), message};
+    ctx->output.error = VLMakeError(ctx->token, strlen(message), message);
 }
 
 // Hands out the next slot number of the current frame level. A number past
@@ -1113,6 +1136,7 @@ static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint3
     ctx.output.types.first = typeChunk;
     ctx.output.types.last = typeChunk;
     ctx.token = firstToken;
+    ctx.firstToken = firstToken;
     for (;;) {
         if (!ctx.token && !VLLeaveIncludedFile(&ctx)) break;
         if (VLErrorIsValid(&ctx.output.error) || ctx.slotOverflow) break;
@@ -1122,6 +1146,7 @@ static VLCompilation VLRunCompilation(VLToken* firstToken, VLArena* arena, uint3
     // An error at the end of an included file's tokens stands at its last token.
     if (ctx.includeFrames && VLErrorIsValid(&ctx.output.error) && !ctx.output.error.token)
         ctx.output.error.token = ctx.includeFrames->last;
+    if (VLErrorIsValid(&ctx.output.error)) VLFindErrorFacts(&ctx);
     VLBuildCategoryTable(&ctx);
     ctx.output.typeCount = ctx.output.types.totalCount;
     return VLCompilation{ctx.output, ctx.slotOverflow != 0};

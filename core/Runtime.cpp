@@ -118,7 +118,7 @@ enum VLOpCode : uint8_t {
     VLOp_Less,
     VLOp_Binary,
     VLOp_SetArrayIndex,
-    VLOp_Scalar,    // a: address, b: size, d: VLScalarOp flags, number: appearance number
+    VLOp_Scalar,    // a: address, b: size, d: VLMemberShapeFlag, number: appearance number
     VLOp_PushFrame,
     VLOp_PopFrame,
     VLOp_Skip,
@@ -141,9 +141,7 @@ enum VLOpCode : uint8_t {
     VLOp_MemberRun,
 };
 
-enum VLScalarOp : uint8_t { VLScalarOp_Referenced = 1, VLScalarOp_Array = 2 };
-// VLOp_PushFrame: a is the member count's operand, number the member index.
-enum VLPushOp : uint8_t { VLPushOp_Quick = 1, VLPushOp_Detached = 2, VLPushOp_Array = 4 };
+// VLOp_PushFrame: a is the member count's operand, d the VLMemberShapeFlag, number the member index.
 
 // A chunk runs from its records until it has run as many instructions as it
 // holds; then it is decoded. Code that runs once (the top level stepping over
@@ -456,37 +454,97 @@ static VLRuntimeMember* VLPooledInstance(VLRuntime* runtime, uint32_t memberCoun
 }
 
 // ---------------------------------------------------------------------------
-// Instructions with more than a line of work
+// Members: what both loops share
 // ---------------------------------------------------------------------------
+
+// The helpers of the common case, inlined into both loops whatever the
+// compiler's size estimates say (the run loop is large).
+#define VL_HOT_PATH static inline __attribute__((always_inline))
+
+// What decides a member's common case, taken from its instruction once: the
+// step interpreter reads it from the record, the run loop keeps it in the
+// decoded op (number and d), so the helpers below need the record only for
+// what is rare.
+enum VLMemberShapeFlag : uint8_t {
+    VLMemberShape_Referenced = 1,  // a member path names it: its records are kept
+    VLMemberShape_Array = 2,       // it has an element count
+    VLMemberShape_Detached = 4,    // push-frame: the record belongs to no member array (sizeof)
+    VLMemberShape_Typed = 8,       // push-frame: it names a type (an instance record)
+};
+struct VLMemberShape {
+    uint32_t memberIndex;  // appearance number within the running instance
+    uint8_t flags;         // VLMemberShapeFlag
+};
+
+static VLMemberShape VLScalarShape(const VLInstruction* instruction) {
+    const auto& member = instruction->scalarExport;
+    return {member.appearIndex, uint8_t((member.referenced ? VLMemberShape_Referenced : 0) |
+                                        (member.arrayCount.kind != VLLocationKind_None ? VLMemberShape_Array : 0))};
+}
+
+static VLMemberShape VLPushShape(const VLInstruction* instruction) {
+    const auto& push = instruction->pushFrame;
+    return {push.memberIndex, uint8_t((push.referenced ? VLMemberShape_Referenced : 0) |
+                                      (push.arrayCount.kind != VLLocationKind_None ? VLMemberShape_Array : 0) |
+                                      (push.detached ? VLMemberShape_Detached : 0) |
+                                      (push.typeIndex.kind != VLLocationKind_None ? VLMemberShape_Typed : 0))};
+}
+
+// The first use of a member in its instance fixes its element count: 1 for a
+// member that is no array, else the count location's value (from the record).
+static void VLFixCount(VLRuntime* runtime, VLMemberShape shape, const VLLocation* countLocation,
+                       VLRuntimeMemberArray* array, VLRuntimeResult* result) {
+    if (shape.flags & VLMemberShape_Array) VLSetUpMemberArray(runtime, array, *countLocation, result);
+    else array->arrayCount = 1;
+}
+
+// The element of the running instance's member array that the member being
+// read stands for, its count fixed on first use; false (with the report) when
+// it does not exist.
+static inline bool VLMemberElement(VLRuntime* runtime, VLMemberShape shape, const VLLocation* countLocation,
+                                   VLRuntimeMemberArray** array, uint32_t* element, VLRuntimeResult* result) {
+    *array = VLCurrentMemberArray(runtime, shape.memberIndex);
+    *element = VLCurrentElement(runtime);
+    if ((*array)->arrayCount == 0) VLFixCount(runtime, shape, countLocation, *array, result);
+    if (*element < (*array)->arrayCount) return true;
+    return VLElementExists(*array, *element, result);
+}
 
 // Push-frame: fills the record of a struct instance when the instruction names
 // a type (an element record for a referenced member, else the pool's record;
 // the member's element count is checked either way), then pushes a cleared
 // frame. Too deep a nesting and an element past the array's count push nothing.
-static void VLExecutePushFrame(VLRuntime* runtime, const VLInstruction* instruction,
-                               VLRuntimeResult* result) {
-    const auto& push = instruction->pushFrame;
+// `memberCount` is the value of the instruction's member-count location.
+// The element record of a referenced struct member, filled as a new instance;
+// null when the run has no room for it (MemoryLimit).
+static VLRuntimeMember* VLReferencedInstance(VLRuntime* runtime, VLRuntimeMemberArray* array, uint32_t element,
+                                             uint32_t memberCount, VLRuntimeMember* parent, VLRuntimeResult* result) {
+    VLRuntimeMember* record = VLElementRecord(runtime, array, element, result);
+    if (!record || !VLFillInstance(runtime, record, memberCount, parent, result)) return nullptr;
+    return record;
+}
+
+VL_HOT_PATH void VLEnterInstance(VLRuntime* runtime, const VLInstruction* instruction, VLMemberShape shape,
+                                 int64_t memberCount, VLRuntimeResult* result) {
     if (runtime->stackCount >= VLMaxStackCount) {
         result->flags |= VLRuntimeResultFlag_NestingTooDeep;
         return;
     }
-    if (push.typeIndex.kind != VLLocationKind_None) {
-        int64_t memberCount = VLValue(runtime, push.memberCount);
+    if (shape.flags & VLMemberShape_Typed) {
         VL_ASSERT(memberCount >= 0 && uint64_t(memberCount) <= UINT32_MAX);
         VLRuntimeMember* parent = runtime->currentMember;
         VLRuntimeMember* record = nullptr;
-        if (push.detached || !parent) {
+        if ((shape.flags & VLMemberShape_Detached) || !parent) {
             // The layout root, or an instance measured by sizeof: no member
             // array holds it, so no path can reach it.
-            VL_ASSERT(push.detached || push.memberIndex == 0);
+            VL_ASSERT((shape.flags & VLMemberShape_Detached) || shape.memberIndex == 0);
         } else {
-            VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, push.memberIndex);
-            if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, push.arrayCount, result);
-            uint32_t element = VLCurrentElement(runtime);
-            if (!VLElementExists(array, element, result)) return;
-            if (push.referenced) {
-                record = VLElementRecord(runtime, array, element, result);
-                if (!record || !VLFillInstance(runtime, record, uint32_t(memberCount), parent, result)) return;
+            VLRuntimeMemberArray* array;
+            uint32_t element;
+            if (!VLMemberElement(runtime, shape, &instruction->pushFrame.arrayCount, &array, &element, result)) return;
+            if (shape.flags & VLMemberShape_Referenced) {
+                record = VLReferencedInstance(runtime, array, element, uint32_t(memberCount), parent, result);
+                if (!record) return;
             }
         }
         if (!record) record = VLPooledInstance(runtime, uint32_t(memberCount), parent);
@@ -509,14 +567,18 @@ static uint64_t VLReadScalar(const uint8_t* bytes, uint32_t count, bool bigEndia
     return value;
 }
 
-// Scalar member: checks size and placement against the data and the element
-// against its member's count; a referenced member also stores the value as
-// the current element of its member.
-static void VLExecuteScalarMember(VLRuntime* runtime, const VLInstruction* instruction,
-                                  VLRuntimeResult* result) {
-    const auto& member = instruction->scalarExport;
-    int64_t address = VLValue(runtime, member.address);
-    int64_t size = VLValue(runtime, member.size);
+// The value a member path reads from a member just read (kept for referenced
+// members only).
+static uint64_t VLMemberValueOf(const VLRuntime* runtime, const VLInstruction* instruction, int64_t address,
+                                int64_t size) {
+    return VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
+                        (instruction->scalarExport.flags & VLMemberFlag_BigEndian) != 0,
+                        instruction->type == VLInstructionType_ScalarMemberS);
+}
+
+// Reports a member's size below 1 and a placement outside the data (the size
+// then taken as 0).
+static void VLReportPlacement(const VLRuntime* runtime, int64_t address, int64_t size, VLRuntimeResult* result) {
     if (size < 1) {
         result->flags |= VLRuntimeResultFlag_InvalidSize;
         result->size = size;
@@ -527,25 +589,47 @@ static void VLExecuteScalarMember(VLRuntime* runtime, const VLInstruction* instr
         result->flags |= VLRuntimeResultFlag_InvalidAddress;
         result->address = address;
     }
-    if (result->flags) return;
-    VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, member.appearIndex);
-    if (array->arrayCount == 0) VLSetUpMemberArray(runtime, array, member.arrayCount, result);
-    uint32_t element = VLCurrentElement(runtime);
-    if (!VLElementExists(array, element, result) || !member.referenced) return;
+}
+
+// Stores the value of a referenced member as the element's record.
+static void VLKeepValue(VLRuntime* runtime, const VLInstruction* instruction, VLRuntimeMemberArray* array,
+                        uint32_t element, int64_t address, int64_t size, VLRuntimeResult* result) {
     VLRuntimeMember* record = VLElementRecord(runtime, array, element, result);
     if (!record) return;
     record->flags = VLRuntimeMemberFlag_IsSet;
-    record->value = VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
-                                 (member.flags & VLMemberFlag_BigEndian) != 0,
-                                 instruction->type == VLInstructionType_ScalarMemberS);
+    record->value = VLMemberValueOf(runtime, instruction, address, size);
 }
+
+// Scalar member: checks size and placement against the data and the element
+// against its member's count; a referenced member also stores the value as
+// the current element of its member.
+VL_HOT_PATH void VLReadMember(VLRuntime* runtime, const VLInstruction* instruction, VLMemberShape shape,
+                              int64_t address, int64_t size, VLRuntimeResult* result) {
+    if (size < 1 || address < 0 || uint64_t(size) > runtime->dataSize ||
+        uint64_t(address) > runtime->dataSize - uint64_t(size)) {
+        VLReportPlacement(runtime, address, size, result);
+        return;
+    }
+    VLRuntimeMemberArray* array;
+    uint32_t element;
+    if (!VLMemberElement(runtime, shape, &instruction->scalarExport.arrayCount, &array, &element, result)) return;
+    if (shape.flags & VLMemberShape_Referenced) VLKeepValue(runtime, instruction, array, element, address, size, result);
+}
+
+// ---------------------------------------------------------------------------
+// The meaning of each kind (VLRun<helper> of the instruction set): the step
+// interpreter calls them with the record; the run loop calls them for the
+// instructions it runs from their records and shares the member helpers above.
+// Each takes the instruction, the cursor standing after it (a jump moves it
+// to after its target) and the result that failures go into.
+// ---------------------------------------------------------------------------
 
 // Value of member: follows the path down from the running instance. Every
 // step but the last must land on a filled struct instance; the last must not
 // (an element not read yet gives 0). A step that fails reports the element
 // asked for, the elements that exist and the step.
-static void VLExecuteValueOfMember(VLRuntime* runtime, const VLInstruction* instruction,
-                                   VLRuntimeResult* result) {
+static void VLRunValueOfMember(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                               VLRuntimeResult* result) {
     const auto& fetch = instruction->fetch;
     VL_ASSERT(fetch.pathCount >= 1 && fetch.pathCount <= VLMaxPathSteps);
     const VLRuntimeMember* record = runtime->currentMember;
@@ -588,8 +672,8 @@ static const VLCategoryEntry* VLFindCategoryEntry(const VLRuntime* runtime,
     return nullptr;
 }
 
-// Kinds 38-40: the type registered under the instruction's category and the
-// key in its slot, or null with UnknownType (result count = the key).
+// The type lookups: the type registered under the instruction's category and
+// the key in its slot, or null with UnknownType (result count = the key).
 static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruction* instruction,
                                             VLRuntimeResult* result) {
     int64_t key = VLValue(runtime, instruction->typeLookup.key);
@@ -603,6 +687,135 @@ static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruct
     return entry->type;
 }
 
+// No effect (invalid, breakpoint).
+static void VLRunNothing(VLRuntime*, const VLInstruction*, VLCursor*, VLRuntimeResult*) {}
+
+// Nothing to run: the front end prints the message and the value.
+static void VLRunPrint(VLRuntime*, const VLInstruction*, VLCursor*, VLRuntimeResult*) {}
+
+// D = the constant.
+static void VLRunLoadConstant(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
+}
+
+// D = the operator applied to the operand (VLEvaluateUnary).
+static void VLRunUnary(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    *VLSlot(runtime, instruction->destination) =
+        VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
+}
+
+// D = left operator right (VLEvaluateBinary).
+static void VLRunBinary(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    int64_t left = VLValue(runtime, instruction->binary.left);
+    int64_t right = VLValue(runtime, instruction->binary.right);
+    *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
+}
+
+// Instance record, then a new frame.
+static void VLRunPushFrame(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                           VLRuntimeResult* result) {
+    VLMemberShape shape = VLPushShape(instruction);
+    int64_t memberCount = (shape.flags & VLMemberShape_Typed) ? VLValue(runtime, instruction->pushFrame.memberCount) : 0;
+    VLEnterInstance(runtime, instruction, shape, memberCount, result);
+}
+
+// Drop the innermost frame, keep it for reuse.
+static void VLRunPopFrame(VLRuntime* runtime, const VLInstruction*, VLCursor*, VLRuntimeResult*) {
+    VLPopFrame(runtime);
+}
+
+// A struct definition reached in sequence: continue after its end.
+static void VLRunSkipDefinition(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
+                                VLRuntimeResult*) {
+    VLContinueAfter(runtime, instruction->structDefinition.endIndex, cursor);
+}
+
+// The end of a struct body: back to the enclosing instance, continue after
+// the caller's number in slot 0.
+static inline uint32_t VLLeaveInstance(VLRuntime* runtime) {
+    VL_ASSERT(runtime->currentMember);
+    runtime->currentMember = runtime->currentMember->parent;
+    return uint32_t(runtime->frames->slots[0]);
+}
+
+static void VLRunReturn(VLRuntime* runtime, const VLInstruction*, VLCursor* cursor, VLRuntimeResult*) {
+    VLContinueAfter(runtime, VLLeaveInstance(runtime), cursor);
+}
+
+// The element number for the members declared next (the global frame has none).
+static inline void VLSetElement(VLRuntime* runtime, int64_t element) {
+    if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(element);
+}
+
+static void VLRunSetArrayIndex(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    VLSetElement(runtime, VLValue(runtime, instruction->arrayIndex.value));
+}
+
+// Check (and, when referenced, keep) a scalar of the data.
+static void VLRunScalarMember(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                              VLRuntimeResult* result) {
+    const auto& member = instruction->scalarExport;
+    VLReadMember(runtime, instruction, VLScalarShape(instruction), VLValue(runtime, member.address),
+                 VLValue(runtime, member.size), result);
+}
+
+// Jump; a conditional one only when its condition is non-zero.
+static void VLRunGoto(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor, VLRuntimeResult*) {
+    const auto& jump = instruction->jump;
+    if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) return;
+    uint32_t target = jump.target.kind != VLLocationKind_None ? uint32_t(VLValue(runtime, jump.target))
+                                                              : jump.targetIndex;
+    VLContinueAfter(runtime, target, cursor);
+}
+
+// D = size of the data in bytes.
+static void VLRunSizeOfFile(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
+}
+
+// Members and print output hidden until shown again.
+static void VLRunHideMembers(VLRuntime* runtime, const VLInstruction*, VLCursor*, VLRuntimeResult*) {
+    ++runtime->membersHidden;
+}
+
+// The end of one hidden region.
+static void VLRunShowMembers(VLRuntime* runtime, const VLInstruction*, VLCursor*, VLRuntimeResult*) {
+    VL_ASSERT(runtime->membersHidden > 0);
+    --runtime->membersHidden;
+}
+
+// D = number of the type's start instruction.
+static void VLRunFetchStartOfType(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                                  VLRuntimeResult* result) {
+    if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+        *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
+}
+
+// D = member count of the type.
+static void VLRunFetchMemberCountOfType(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                                        VLRuntimeResult* result) {
+    if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+        *VLSlot(runtime, instruction->destination) = type->memberCount;
+}
+
+// D = index of the type.
+static void VLRunFetchTypeIndex(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                                VLRuntimeResult* result) {
+    if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
+        *VLSlot(runtime, instruction->destination) = type->index;
+}
+
+// D = 1 when a type is registered under (category, key).
+static void VLRunHasType(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult*) {
+    int64_t key = VLValue(runtime, instruction->typeLookup.key);
+    *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
+}
+
+// Report when the condition is 0.
+static void VLRunAssert(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*, VLRuntimeResult* result) {
+    if (VLValue(runtime, instruction->assertion.condition) == 0) result->flags |= VLRuntimeResultFlag_AssertionFailed;
+}
+
 // ---------------------------------------------------------------------------
 // One instruction from its record
 // ---------------------------------------------------------------------------
@@ -612,116 +825,15 @@ static const VLTypeDefinition* VLLookUpType(VLRuntime* runtime, const VLInstruct
 // Returns the VLRuntimeShow kind of the instructions the front end may have
 // to see, 0 for the others.
 static uint32_t VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
-                      VLRuntimeResult* result) {
+                          VLRuntimeResult* result) {
     switch (instruction->type) {
-    case VLInstructionType_Invalid:  // no effect
-        return 0;
-    case VLInstructionType_LoadConstant:  // D = the constant
-        *VLSlot(runtime, instruction->destination) = int64_t(instruction->constant.value);
-        return 0;
-    case VLInstructionType_Negate:      // D = -operand
-    case VLInstructionType_LogicalNot:  // D = 1 when the operand is 0, else 0
-    case VLInstructionType_BitwiseNot:  // D = all 64 bits of the operand inverted
-    case VLInstructionType_Abs:         // D = |operand|
-    case VLInstructionType_Copy:        // D = operand
-        *VLSlot(runtime, instruction->destination) =
-            VLEvaluateUnary(instruction->type, VLValue(runtime, instruction->unary.operand));
-        return 0;
-    case VLInstructionType_Add:           // D = left + right, wrapping
-    case VLInstructionType_Subtract:      // D = left - right, wrapping
-    case VLInstructionType_Multiply:      // D = left * right, wrapping
-    case VLInstructionType_Divide:        // D = left / right, truncated
-    case VLInstructionType_Modulo:        // D = left % right
-    case VLInstructionType_Less:          // D = left < right, signed
-    case VLInstructionType_LessEqual:     // D = left <= right, signed
-    case VLInstructionType_Equal:         // D = left == right
-    case VLInstructionType_Greater:       // D = left > right, signed
-    case VLInstructionType_GreaterEqual:  // D = left >= right, signed
-    case VLInstructionType_NotEqual:      // D = left != right
-    case VLInstructionType_ShiftLeft:     // D = left << (right & 63)
-    case VLInstructionType_ShiftRight:    // D = left >> (right & 63), sign-propagating
-    case VLInstructionType_BitwiseAnd:    // D = left & right
-    case VLInstructionType_BitwiseOr:     // D = left | right
-    case VLInstructionType_BitwiseXor:    // D = left ^ right
-    case VLInstructionType_LogicalAnd:    // D = 1 when both are non-zero
-    case VLInstructionType_LogicalOr: {   // D = 1 when either is non-zero
-        int64_t left = VLValue(runtime, instruction->binary.left);
-        int64_t right = VLValue(runtime, instruction->binary.right);
-        *VLSlot(runtime, instruction->destination) = VLEvaluateBinary(instruction->type, left, right);
-        return 0;
-    }
-    case VLInstructionType_PushFrame:  // instance record, then a new frame
-        VLExecutePushFrame(runtime, instruction, result);
-        return VLRuntimeShow_Structs;
-    case VLInstructionType_PopFrame:  // drop the innermost frame, keep it for reuse
-        VLPopFrame(runtime);
-        return VLRuntimeShow_Structs;
-    case VLInstructionType_StartStructDefinition:  // reached in sequence: skip the body
-        VLContinueAfter(runtime, instruction->structDefinition.endIndex, cursor);
-        return 0;
-    case VLInstructionType_EndStructDefinition:  // return after the caller's number in slot 0
-        VL_ASSERT(runtime->currentMember);
-        runtime->currentMember = runtime->currentMember->parent;
-        VLContinueAfter(runtime, uint32_t(runtime->frames->slots[0]), cursor);
-        return 0;
-    case VLInstructionType_SetArrayIndex:  // element number for the members declared next
-        if (runtime->stackCount >= 2)
-            runtime->arrayIndices[runtime->stackCount - 2] =
-                uint32_t(VLValue(runtime, instruction->arrayIndex.value));
-        return 0;
-    case VLInstructionType_ScalarMemberU:  // check (and, when referenced, keep) an unsigned scalar
-    case VLInstructionType_ScalarMemberS:  // the same, sign-extended
-    case VLInstructionType_ScalarMemberF:  // the same, the bits of a float unconverted
-        VLExecuteScalarMember(runtime, instruction, result);
-        return VLRuntimeShow_Members;
-    case VLInstructionType_ValueOfMember:  // D = value of a member found by its path
-        VLExecuteValueOfMember(runtime, instruction, result);
-        return 0;
-    case VLInstructionType_Goto: {  // jump; a conditional one only when its condition is non-zero
-        const auto& jump = instruction->jump;
-        if (jump.condition.kind != VLLocationKind_None && VLValue(runtime, jump.condition) == 0) return 0;
-        uint32_t target = jump.target.kind != VLLocationKind_None
-                              ? uint32_t(VLValue(runtime, jump.target))
-                              : jump.targetIndex;
-        VLContinueAfter(runtime, target, cursor);
-        return 0;
-    }
-    case VLInstructionType_SizeOfFile:  // D = size of the data in bytes
-        *VLSlot(runtime, instruction->destination) = int64_t(runtime->dataSize);
-        return 0;
-    case VLInstructionType_HideMembers:  // members and print output hidden until shown again
-        ++runtime->membersHidden;
-        return 0;
-    case VLInstructionType_ShowMembers:  // end of one hidden region
-        VL_ASSERT(runtime->membersHidden > 0);
-        --runtime->membersHidden;
-        return 0;
-    case VLInstructionType_FetchStartOfType:  // D = number of the type's start instruction
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
-            *VLSlot(runtime, instruction->destination) = type->startInstruction->index;
-        return 0;
-    case VLInstructionType_FetchMemberCountOfType:  // D = member count of the type
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
-            *VLSlot(runtime, instruction->destination) = type->memberCount;
-        return 0;
-    case VLInstructionType_FetchTypeIndex:  // D = index of the type
-        if (const VLTypeDefinition* type = VLLookUpType(runtime, instruction, result))
-            *VLSlot(runtime, instruction->destination) = type->index;
-        return 0;
-    case VLInstructionType_HasType: {  // D = 1 when a type is registered under (category, key)
-        int64_t key = VLValue(runtime, instruction->typeLookup.key);
-        *VLSlot(runtime, instruction->destination) = VLFindCategoryEntry(runtime, instruction, key) ? 1 : 0;
-        return 0;
-    }
-    case VLInstructionType_Assert:  // report when the condition is 0
-        if (VLValue(runtime, instruction->assertion.condition) == 0)
-            result->flags |= VLRuntimeResultFlag_AssertionFailed;
-        return 0;
-    case VLInstructionType_Print:  // nothing to run: the front end prints the message
-        return VLRuntimeShow_Prints;
-    case VLInstructionType_Breakpoint:  // no effect
-        return 0;
-    default:  // no such kind: the compiler emits only the kinds above
+#define VL_EXECUTE_CASE(name, shape, words, suffix, run, shown)  \
+    case VLInstructionType_##name:                               \
+        VLRun##run(runtime, instruction, cursor, result);        \
+        return VLRuntimeShow_##shown;
+        VL_INSTRUCTION_SET(VL_EXECUTE_CASE)
+#undef VL_EXECUTE_CASE
+    default:  // no such kind: the compiler emits only the kinds of the set
         VL_ASSERT(!"instruction kind out of range");
         return 0;
     }
@@ -746,112 +858,142 @@ static bool VLNearOperand(VLLocation location, uint8_t* operand) {
     return false;
 }
 
-// Decodes one instruction; kinds and operands without a decoded form stay VLOp_Plain.
-static VLOp VLDecode(const VLInstruction* instruction) {
+// The op of an instruction that runs from its record.
+static VLOp VLPlainOp() {
     VLOp op = {};
     op.code = VLOp_Plain;
-    int32_t type = instruction->type;
-    bool near = false;
-    switch (type) {
-    case VLInstructionType_Invalid:     // no effect
-    case VLInstructionType_Breakpoint:  // no effect
-        op.code = VLOp_Nothing;
-        return op;
-    case VLInstructionType_LoadConstant:  // D = constant
-        near = VLNearOperand(instruction->destination, &op.d);
-        op.code = VLOp_Load;
-        op.value = int64_t(instruction->constant.value);
-        break;
-    case VLInstructionType_Negate:      // D = op operand
-    case VLInstructionType_LogicalNot:
-    case VLInstructionType_BitwiseNot:
-    case VLInstructionType_Abs:
-    case VLInstructionType_Copy:
-        near = VLNearOperand(instruction->destination, &op.d) &&
-               VLNearOperand(instruction->unary.operand, &op.a);
-        op.code = type == VLInstructionType_Copy ? VLOp_Copy : VLOp_Unary;
-        op.number = uint32_t(type);
-        break;
-    case VLInstructionType_Add:  // D = left op right
-    case VLInstructionType_Less:
-    case VLInstructionType_Subtract:
-    case VLInstructionType_Multiply:
-    case VLInstructionType_Divide:
-    case VLInstructionType_Modulo:
-    case VLInstructionType_LessEqual:
-    case VLInstructionType_Equal:
-    case VLInstructionType_Greater:
-    case VLInstructionType_GreaterEqual:
-    case VLInstructionType_NotEqual:
-    case VLInstructionType_ShiftLeft:
-    case VLInstructionType_ShiftRight:
-    case VLInstructionType_BitwiseAnd:
-    case VLInstructionType_BitwiseOr:
-    case VLInstructionType_BitwiseXor:
-    case VLInstructionType_LogicalAnd:
-    case VLInstructionType_LogicalOr:
-        near = VLNearOperand(instruction->destination, &op.d) &&
-               VLNearOperand(instruction->binary.left, &op.a) &&
-               VLNearOperand(instruction->binary.right, &op.b);
-        op.code = type == VLInstructionType_Add ? VLOp_Add : type == VLInstructionType_Less ? VLOp_Less : VLOp_Binary;
-        op.number = uint32_t(type);
-        break;
-    case VLInstructionType_SetArrayIndex:  // element number
-        near = VLNearOperand(instruction->arrayIndex.value, &op.a);
-        op.code = VLOp_SetArrayIndex;
-        break;
-    case VLInstructionType_ScalarMemberU:  // address, size, and what decides the common case
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF: {
-        const auto& member = instruction->scalarExport;
-        near = VLNearOperand(member.address, &op.a) && VLNearOperand(member.size, &op.b);
-        op.code = VLOp_Scalar;
-        op.d = uint8_t((member.referenced ? VLScalarOp_Referenced : 0) |
-                       (member.arrayCount.kind != VLLocationKind_None ? VLScalarOp_Array : 0));
-        op.number = member.appearIndex;
-        break;
-    }
-    case VLInstructionType_PushFrame: {  // the common case decoded; the innermost frame changes
-        const auto& push = instruction->pushFrame;
-        op.code = VLOp_PushFrame;
-        op.number = push.memberIndex;
-        if (push.typeIndex.kind != VLLocationKind_None && !push.referenced &&
-            VLNearOperand(push.memberCount, &op.a))
-            op.d = uint8_t(VLPushOp_Quick | (push.detached ? VLPushOp_Detached : 0) |
-                           (push.arrayCount.kind != VLLocationKind_None ? VLPushOp_Array : 0));
-        return op;
-    }
-    case VLInstructionType_PopFrame:  // the innermost frame changes
-        op.code = VLOp_PopFrame;
-        return op;
-    case VLInstructionType_StartStructDefinition:  // skip to after the end
-        op.code = VLOp_Skip;
-        op.number = instruction->structDefinition.endIndex;
-        return op;
-    case VLInstructionType_EndStructDefinition:  // return through slot 0
-        op.code = VLOp_Return;
-        return op;
-    case VLInstructionType_Goto: {  // fixed targets only; a computed one runs from the record
-        const auto& jump = instruction->jump;
-        if (jump.target.kind != VLLocationKind_None) return op;
-        op.number = jump.targetIndex;
-        if (jump.condition.kind == VLLocationKind_None) {
-            op.code = VLOp_Goto;
-            return op;
-        }
-        near = VLNearOperand(jump.condition, &op.a);
-        op.code = VLOp_GotoIf;
-        break;
-    }
-    case VLInstructionType_SizeOfFile:  // D = size of the data
-        near = VLNearOperand(instruction->destination, &op.d);
-        op.code = VLOp_SizeOfFile;
-        break;
-    default:  // everything else runs from its record
-        return op;
-    }
-    if (!near) op = VLOp{VLOp_Plain, 0, 0, 0, 0, 0};
     return op;
+}
+
+// An op whose operands must all be near: as built, else from the record.
+// (Callers work out `near` first: it fills the op's operands.)
+static VLOp VLNearOrPlain(VLOp op, bool near) { return near ? op : VLPlainOp(); }
+
+// The decoded form of each run helper (VLDecode<helper>); the helpers without
+// one run from the record.
+static VLOp VLDecodeNothing(const VLInstruction*) {  // no effect
+    VLOp op = {};
+    op.code = VLOp_Nothing;
+    return op;
+}
+
+static VLOp VLDecodeLoadConstant(const VLInstruction* instruction) {  // D = constant
+    VLOp op = {};
+    op.code = VLOp_Load;
+    op.value = int64_t(instruction->constant.value);
+    bool near = VLNearOperand(instruction->destination, &op.d);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodeUnary(const VLInstruction* instruction) {  // D = op operand
+    VLOp op = {};
+    op.code = instruction->type == VLInstructionType_Copy ? VLOp_Copy : VLOp_Unary;
+    op.number = uint32_t(instruction->type);
+    bool near = VLNearOperand(instruction->destination, &op.d) &&
+                VLNearOperand(instruction->unary.operand, &op.a);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodeBinary(const VLInstruction* instruction) {  // D = left op right
+    int32_t type = instruction->type;
+    VLOp op = {};
+    op.code = type == VLInstructionType_Add ? VLOp_Add : type == VLInstructionType_Less ? VLOp_Less : VLOp_Binary;
+    op.number = uint32_t(type);
+    bool near = VLNearOperand(instruction->destination, &op.d) &&
+                VLNearOperand(instruction->binary.left, &op.a) &&
+                VLNearOperand(instruction->binary.right, &op.b);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodePushFrame(const VLInstruction* instruction) {  // shape, and the member count's operand
+    VLMemberShape shape = VLPushShape(instruction);
+    VLOp op = {};
+    op.code = VLOp_PushFrame;
+    op.d = shape.flags;
+    op.number = shape.memberIndex;
+    bool near = !(shape.flags & VLMemberShape_Typed) ||
+                VLNearOperand(instruction->pushFrame.memberCount, &op.a);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodePopFrame(const VLInstruction*) {  // the innermost frame changes
+    VLOp op = {};
+    op.code = VLOp_PopFrame;
+    return op;
+}
+
+static VLOp VLDecodeSkipDefinition(const VLInstruction* instruction) {  // to after the end
+    VLOp op = {};
+    op.code = VLOp_Skip;
+    op.number = instruction->structDefinition.endIndex;
+    return op;
+}
+
+static VLOp VLDecodeReturn(const VLInstruction*) {  // through slot 0
+    VLOp op = {};
+    op.code = VLOp_Return;
+    return op;
+}
+
+static VLOp VLDecodeSetArrayIndex(const VLInstruction* instruction) {  // element number
+    VLOp op = {};
+    op.code = VLOp_SetArrayIndex;
+    bool near = VLNearOperand(instruction->arrayIndex.value, &op.a);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodeScalarMember(const VLInstruction* instruction) {  // address, size and the shape
+    const auto& member = instruction->scalarExport;
+    VLMemberShape shape = VLScalarShape(instruction);
+    VLOp op = {};
+    op.code = VLOp_Scalar;
+    op.d = shape.flags;
+    op.number = shape.memberIndex;
+    bool near = VLNearOperand(member.address, &op.a) && VLNearOperand(member.size, &op.b);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodeGoto(const VLInstruction* instruction) {  // fixed targets only
+    const auto& jump = instruction->jump;
+    if (jump.target.kind != VLLocationKind_None) return VLPlainOp();  // a computed target
+    VLOp op = {};
+    op.number = jump.targetIndex;
+    op.code = VLOp_Goto;
+    if (jump.condition.kind == VLLocationKind_None) return op;
+    op.code = VLOp_GotoIf;
+    bool near = VLNearOperand(jump.condition, &op.a);
+    return VLNearOrPlain(op, near);
+}
+
+static VLOp VLDecodeSizeOfFile(const VLInstruction* instruction) {  // D = size of the data
+    VLOp op = {};
+    op.code = VLOp_SizeOfFile;
+    bool near = VLNearOperand(instruction->destination, &op.d);
+    return VLNearOrPlain(op, near);
+}
+
+#define VL_RUNS_FROM_RECORD(run) \
+    static VLOp VLDecode##run(const VLInstruction*) { return VLPlainOp(); }
+VL_RUNS_FROM_RECORD(ValueOfMember)
+VL_RUNS_FROM_RECORD(HideMembers)
+VL_RUNS_FROM_RECORD(ShowMembers)
+VL_RUNS_FROM_RECORD(FetchStartOfType)
+VL_RUNS_FROM_RECORD(FetchMemberCountOfType)
+VL_RUNS_FROM_RECORD(FetchTypeIndex)
+VL_RUNS_FROM_RECORD(HasType)
+VL_RUNS_FROM_RECORD(Assert)
+VL_RUNS_FROM_RECORD(Print)
+#undef VL_RUNS_FROM_RECORD
+
+// Decodes one instruction by its run helper.
+static VLOp VLDecode(const VLInstruction* instruction) {
+    switch (instruction->type) {
+#define VL_DECODE_CASE(name, shape, words, suffix, run, shown) \
+    case VLInstructionType_##name: return VLDecode##run(instruction);
+        VL_INSTRUCTION_SET(VL_DECODE_CASE)
+#undef VL_DECODE_CASE
+    default: return VLPlainOp();
+    }
 }
 
 // Marks the pairs that the compiler emits for every member and loop: a load
@@ -896,24 +1038,6 @@ static const VLOp* VLChunkOps(VLRuntime* runtime, uint32_t k) {
     return ops;
 }
 
-// A scalar member in its common case, done here: placed in the data, its
-// member's count already fixed (or no array), the element below the count,
-// and no value to keep. Returns false, changing nothing, in every other case,
-// which then runs from the record.
-static inline bool VLQuickScalar(VLRuntime* runtime, int64_t address, int64_t size, const VLOp* op) {
-    if (size < 1 || address < 0 || uint64_t(size) > runtime->dataSize ||
-        uint64_t(address) > runtime->dataSize - uint64_t(size) || (op->d & VLScalarOp_Referenced))
-        return false;
-    VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, op->number);
-    uint32_t element = VLCurrentElement(runtime);
-    if (array->arrayCount == 0) {
-        if ((op->d & VLScalarOp_Array) || element != 0) return false;
-        array->arrayCount = 1;
-        return true;
-    }
-    return element < array->arrayCount;
-}
-
 // ---------------------------------------------------------------------------
 // Running
 // ---------------------------------------------------------------------------
@@ -927,29 +1051,6 @@ VLRuntimeResult VLRuntimeStep(VLRuntime* runtime) {
     result.instruction = instruction;
     runtime->position = VLPositionOf(cursor);
     return result;
-}
-
-// A push-frame in its common case, done here: an instance that no path can
-// reach, in the pool's record, its member's count already fixed (or no array)
-// and the element below it. Returns false, changing nothing, in every other
-// case, which then runs from the record.
-static inline bool VLQuickPush(VLRuntime* runtime, int64_t memberCount, const VLOp* op) {
-    if (!(op->d & VLPushOp_Quick) || runtime->stackCount >= VLMaxStackCount) return false;
-    VL_ASSERT(memberCount >= 0 && uint64_t(memberCount) <= UINT32_MAX);
-    VLRuntimeMember* parent = runtime->currentMember;
-    if (!(op->d & VLPushOp_Detached) && parent) {
-        VLRuntimeMemberArray* array = VLCurrentMemberArray(runtime, op->number);
-        uint32_t element = VLCurrentElement(runtime);
-        if (array->arrayCount == 0) {
-            if ((op->d & VLPushOp_Array) || element != 0) return false;
-            array->arrayCount = 1;
-        } else if (element >= array->arrayCount) {
-            return false;
-        }
-    }
-    runtime->currentMember = VLPooledInstance(runtime, uint32_t(memberCount), parent);
-    VLPushFrame(runtime);
-    return true;
 }
 
 // Hands a step the run would stop after to the visitor, with the position
@@ -1044,8 +1145,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 VL_NEXT();
             }
             case VLOp_SetArrayIndex:  // element number for the members declared next
-                if (runtime->stackCount >= 2)
-                    runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(VL_SLOT(op->a));
+                VLSetElement(runtime, VL_SLOT(op->a));
                 VL_NEXT();
             case VLOp_SizeOfFile:  // D = size of the data
                 VL_SLOT(op->d) = int64_t(runtime->dataSize);
@@ -1054,7 +1154,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 VL_SLOT(op->d) = op->value;
                 if (left < 2) VL_NEXT();
                 --left;
-                if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(op->value);
+                VLSetElement(runtime, op->value);
                 ++op;
                 VL_NEXT();
             case VLOp_LoadThenLoad:  // two constants
@@ -1078,7 +1178,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                     VL_NEXT();
                 }
                 VL_SLOT(op->d) = op->value;
-                if (runtime->stackCount >= 2) runtime->arrayIndices[runtime->stackCount - 2] = uint32_t(op->value);
+                VLSetElement(runtime, op->value);
                 left -= 2;
                 op += 2;
                 [[fallthrough]];
@@ -1090,8 +1190,8 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 VL_SLOT(op->d) = op->value;
                 left -= 2;
                 ++op;
-                if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
-                    VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), &result);
+                VLReadMember(runtime, VL_INSTRUCTION(op), VLMemberShape{op->number, op->d}, VL_SLOT(op->a),
+                             VL_SLOT(op->b), &result);
                 if (result.flags || ((show & VLRuntimeShow_Members) && runtime->membersHidden == 0)) {
                     result.instruction = VL_INSTRUCTION(op);
                     if (result.flags || !VLVisit(runtime, chunk, uint32_t(op - ops) + 1, visitor, context, &result)) {
@@ -1117,12 +1217,13 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 ++op;
                 [[fallthrough]];
             case VLOp_Scalar:  // checked (and kept when referenced); shown
-                if (!VLQuickScalar(runtime, VL_SLOT(op->a), VL_SLOT(op->b), op))
-                    VLExecuteScalarMember(runtime, VL_INSTRUCTION(op), &result);
+                VLReadMember(runtime, VL_INSTRUCTION(op), VLMemberShape{op->number, op->d}, VL_SLOT(op->a),
+                             VL_SLOT(op->b), &result);
                 shown = show & VLRuntimeShow_Members;
                 break;
             case VLOp_PushFrame:  // a new innermost frame; shown
-                if (!VLQuickPush(runtime, VL_SLOT(op->a), op)) VLExecutePushFrame(runtime, VL_INSTRUCTION(op), &result);
+                VLEnterInstance(runtime, VL_INSTRUCTION(op), VLMemberShape{op->number, op->d},
+                                (op->d & VLMemberShape_Typed) ? VL_SLOT(op->a) : 0, &result);
                 local = runtime->frames->slots;
                 shown = show & VLRuntimeShow_Structs;
                 break;
@@ -1146,9 +1247,7 @@ VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t s
                 jumped = true;
                 break;
             case VLOp_Return:  // end of a struct body: after the caller's number in slot 0
-                VL_ASSERT(runtime->currentMember);
-                runtime->currentMember = runtime->currentMember->parent;
-                jumpTo = uint32_t(local[0]) + 1;
+                jumpTo = VLLeaveInstance(runtime) + 1;
                 jumped = true;
                 break;
             default: {  // VLOp_Plain: the instruction record runs

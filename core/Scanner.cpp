@@ -323,7 +323,8 @@ static uint32_t VLCloserOf(uint32_t opener) {
 
 // Pairs brackets through `match`. `open` is the innermost open bracket, the
 // others reached through `enclosing`. A closer that does not close the
-// innermost bracket becomes an invalid token and leaves the stack alone.
+// innermost bracket becomes an invalid token that names that bracket (for
+// messages) and leaves the stack alone.
 static void VLPairBracket(VLToken* token, VLToken** open) {
     uint32_t code = token->punctuation.code;
     if (VLCloserOf(code) != 0) {
@@ -335,6 +336,7 @@ static void VLPairBracket(VLToken* token, VLToken** open) {
     VLToken* innermost = *open;
     if (!innermost || VLCloserOf(innermost->punctuation.code) != code) {
         token->type = VLTokenType_Invalid;
+        token->punctuation.enclosing = innermost;
         return;
     }
     innermost->punctuation.match = token;

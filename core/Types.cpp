@@ -120,11 +120,12 @@ static VLCategory* VLLookupCategory(const VLContext* ctx, VLString name) {
     return static_cast<VLCategory*>(VLNameIndexFind(&ctx->categoryIndex, nullptr, name));
 }
 
-VLCategory* VLFindCategory(VLContext* ctx, VLString name) {
+VLCategory* VLFindCategory(VLContext* ctx, VLString name, VLToken* subject) {
     VLCategory* category = VLLookupCategory(ctx, name);
     if (!category) {
         // The name points into the layout text and is not NUL-terminated.
         VLReportError(ctx, nullptr, "Unrecognized category %.*s.", int(name.length), name.chars);
+        VLNoteErrorDetail(ctx, VLErrorDetail_UnknownCategory, subject);
     }
     return category;
 }
@@ -133,7 +134,7 @@ VLCategory* VLFindCategory(VLContext* ctx, VLString name) {
 // other error is recorded, so that one statement reports it once.
 static VLCategory* VLReferencedCategory(VLContext* ctx, const VLTypeReference* reference) {
     if (VLIsStopped(ctx)) return VLLookupCategory(ctx, reference->categoryName);
-    return VLFindCategory(ctx, reference->categoryName);
+    return VLFindCategory(ctx, reference->categoryName, reference->first);
 }
 
 // Registers `type` under `key` in the category named `name`, creating the
@@ -287,6 +288,7 @@ VLTypeReference VLParseTypeReference(VLContext* ctx) {
     }
     if (!VLIsStopped(ctx) && reference.kind == VLTypeReference_None) {
         VLRecordError(ctx, first, "Expected 'type' or 'category[identifier]'.");
+        VLNoteErrorDetail(ctx, VLErrorDetail_UnknownType, first);
     }
     return reference;
 }

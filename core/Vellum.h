@@ -116,7 +116,9 @@ struct VLToken {
         struct {
             uint32_t code;
             VLToken* match;      // the paired bracket, or null
-            VLToken* enclosing;  // the bracket open before this one (scanning only)
+            // An opener: the bracket open before it (scanning only). A closer
+            // turned invalid: the bracket it could not close, or null.
+            VLToken* enclosing;
         } punctuation;
     };
     struct {
@@ -186,59 +188,100 @@ struct VLLocation {
 
 enum { VLFrameSlotCount = 64, VLMaxPathSteps = 16, VLMaxParameters = 16, VLMaxNesting = 16 };
 
-enum VLInstructionType : int32_t {
-    VLInstructionType_Invalid = 0,            // no effect
-    VLInstructionType_LoadConstant = 1,       // D = value
-    VLInstructionType_Negate = 2,             // D = -operand
-    VLInstructionType_LogicalNot = 3,         // D = operand == 0
-    VLInstructionType_BitwiseNot = 4,         // D = ~operand
-    VLInstructionType_Abs = 5,                // D = |operand|
-    VLInstructionType_Copy = 6,               // D = operand
-    VLInstructionType_Add = 7,                // D = left + right
-    VLInstructionType_Subtract = 8,           // D = left - right
-    VLInstructionType_Multiply = 9,           // D = left * right
-    VLInstructionType_Divide = 10,            // D = left / right
-    VLInstructionType_Modulo = 11,            // D = left % right
-    VLInstructionType_Less = 12,              // D = left < right
-    VLInstructionType_LessEqual = 13,         // D = left <= right
-    VLInstructionType_Equal = 14,             // D = left == right
-    VLInstructionType_Greater = 15,           // D = left > right
-    VLInstructionType_GreaterEqual = 16,      // D = left >= right
-    VLInstructionType_NotEqual = 17,          // D = left != right
-    VLInstructionType_ShiftLeft = 18,         // D = left << (right & 63)
-    VLInstructionType_ShiftRight = 19,        // D = left >> (right & 63), arithmetic
-    VLInstructionType_BitwiseAnd = 20,        // D = left & right
-    VLInstructionType_BitwiseOr = 21,         // D = left | right
-    VLInstructionType_BitwiseXor = 22,        // D = left ^ right
-    VLInstructionType_LogicalAnd = 23,        // D = left && right
-    VLInstructionType_LogicalOr = 24,         // D = left || right
-    VLInstructionType_PushFrame = 25,         // member record of a struct instance, new frame
-    VLInstructionType_PopFrame = 26,          // drop the innermost frame
-    VLInstructionType_StartStructDefinition = 27,  // reached in sequence: skip the body
-    VLInstructionType_EndStructDefinition = 28,    // return through slot 0
-    VLInstructionType_SetArrayIndex = 29,     // element number for the members declared next
-    VLInstructionType_ScalarMemberU = 30,     // read an unsigned scalar
-    VLInstructionType_ScalarMemberS = 31,     // read a signed scalar
-    VLInstructionType_ScalarMemberF = 32,     // read the bits of a float
-    VLInstructionType_ValueOfMember = 33,     // D = value of a member found by path
-    VLInstructionType_Goto = 34,              // jump, conditional when condition is set
-    VLInstructionType_SizeOfFile = 35,        // D = size of the data
-    VLInstructionType_HideMembers = 36,       // hidden-members counter + 1
-    VLInstructionType_ShowMembers = 37,       // hidden-members counter - 1
-    VLInstructionType_FetchStartOfType = 38,  // D = start instruction of (category, key)
-    VLInstructionType_FetchMemberCountOfType = 39,  // D = member count of (category, key)
-    VLInstructionType_FetchTypeIndex = 40,    // D = type index of (category, key)
-    VLInstructionType_HasType = 41,           // D = 1 if (category, key) is registered
-    VLInstructionType_Assert = 42,            // report when condition is 0
-    VLInstructionType_Print = 43,             // the front end prints message and value
-    VLInstructionType_Breakpoint = 44,        // no effect
-
-    VLInstructionType_FirstUnary = 2,
-    VLInstructionType_LastUnary = 6,
-    VLInstructionType_FirstBinary = 7,
-    VLInstructionType_LastBinary = 24,
-    VLInstructionType_Count = 45,
+// What the front end sees an instruction as; VLRuntimeRun stops after the
+// kinds it is asked to show (while members are shown).
+enum VLRuntimeShow : uint32_t {
+    VLRuntimeShow_None = 0,     // nothing to show
+    VLRuntimeShow_Structs = 1,  // push-frame, pop-frame
+    VLRuntimeShow_Members = 2,  // members: one line each
+    VLRuntimeShow_Prints = 4,   // print
+    VLRuntimeShow_All = 7,
 };
+
+// The instruction set, one row per kind in number order:
+//   X(Name, listing shape, listing words, listing suffix, run helper, shown as)
+// The enumeration, the -debug listing table (cli/Listing.cpp), the step
+// interpreter's cases and the run loop's decoder (core/Runtime.cpp) are all
+// made from this list. "Run helper" names the runtime helper VLRun<helper>
+// that gives the kind its meaning in both loops; "shown as" is the
+// VLRuntimeShow kind the front end sees the instruction as (None: not shown).
+// Kinds 0 to 44 are numbered for good: new kinds go at the end.
+#define VL_INSTRUCTION_SET(X)                                                                    \
+    X(Invalid, Text, "INVALID INSTRUCTION", "", Nothing, None)        /* no effect */            \
+    X(LoadConstant, Constant, " <- ", "", LoadConstant, None)         /* D = value */            \
+    X(Negate, Unary, " <- -", "", Unary, None)                        /* D = -operand */         \
+    X(LogicalNot, Unary, " <- !", "", Unary, None)                    /* D = operand == 0 */     \
+    X(BitwiseNot, Unary, " <- ~", "", Unary, None)                    /* D = ~operand */         \
+    X(Abs, Unary, " <- abs(", ")", Unary, None)                       /* D = |operand| */        \
+    X(Copy, Unary, " <- ", "", Unary, None)                           /* D = operand */          \
+    X(Add, Binary, " + ", "", Binary, None)                           /* D = left + right */     \
+    X(Subtract, Binary, " - ", "", Binary, None)                      /* D = left - right */     \
+    X(Multiply, Binary, " * ", "", Binary, None)                      /* D = left * right */     \
+    X(Divide, Binary, " / ", "", Binary, None)                        /* D = left / right */     \
+    X(Modulo, Binary, " % ", "", Binary, None)                        /* D = left % right */     \
+    X(Less, Binary, " < ", "", Binary, None)                          /* D = left < right */     \
+    X(LessEqual, Binary, " <= ", "", Binary, None)                    /* D = left <= right */    \
+    X(Equal, Binary, " == ", "", Binary, None)                        /* D = left == right */    \
+    X(Greater, Binary, " > ", "", Binary, None)                       /* D = left > right */     \
+    X(GreaterEqual, Binary, " >= ", "", Binary, None)                 /* D = left >= right */    \
+    X(NotEqual, Binary, " != ", "", Binary, None)                     /* D = left != right */    \
+    X(ShiftLeft, Binary, " << ", "", Binary, None)                    /* D = left << (right & 63) */ \
+    X(ShiftRight, Binary, " >> ", "", Binary, None)                   /* D = left >> (right & 63), arithmetic */ \
+    X(BitwiseAnd, Binary, " & ", "", Binary, None)                    /* D = left & right */     \
+    X(BitwiseOr, Binary, " | ", "", Binary, None)                     /* D = left | right */     \
+    X(BitwiseXor, Binary, " ^ ", "", Binary, None)                    /* D = left ^ right */     \
+    X(LogicalAnd, Binary, " && ", "", Binary, None)                   /* D = left && right */    \
+    X(LogicalOr, BinaryValued, " || ", "", Binary, None)              /* D = left || right */    \
+    X(PushFrame, PushFrame, "push-frame", "", PushFrame, Structs)     /* member record of a struct instance, new frame */ \
+    X(PopFrame, Text, "pop-frame", "", PopFrame, Structs)             /* drop the innermost frame */ \
+    X(StartStructDefinition, StructStart, "start struct-definition ", "", SkipDefinition, None) /* reached in sequence: skip the body */ \
+    X(EndStructDefinition, Text, "end struct-definition", "", Return, None) /* return through slot 0 */ \
+    X(SetArrayIndex, ArrayIndex, "index-", "", SetArrayIndex, None)   /* element number for the members declared next */ \
+    X(ScalarMemberU, Scalar, "scalar-member-u(", "", ScalarMember, Members) /* read an unsigned scalar */ \
+    X(ScalarMemberS, Scalar, "scalar-member-s(", "", ScalarMember, Members) /* read a signed scalar */ \
+    X(ScalarMemberF, Scalar, "scalar-member-f(", "", ScalarMember, Members) /* read the bits of a float */ \
+    X(ValueOfMember, Fetch, "value-of-member", "", ValueOfMember, None) /* D = value of a member found by path */ \
+    X(Goto, Jump, "", "", Goto, None)                                 /* jump, conditional when condition is set */ \
+    X(SizeOfFile, Destination, "size-of-file", "", SizeOfFile, None)  /* D = size of the data */ \
+    X(HideMembers, Text, "hide-members", "", HideMembers, None)       /* hidden-members counter + 1 */ \
+    X(ShowMembers, Text, "show-members", "", ShowMembers, None)       /* hidden-members counter - 1 */ \
+    X(FetchStartOfType, TypeLookup, "fetch-start-of-type", "", FetchStartOfType, None) /* D = start instruction of (category, key) */ \
+    X(FetchMemberCountOfType, TypeLookup, "fetch-member-count-of-type", "", FetchMemberCountOfType, None) /* D = member count of (category, key) */ \
+    X(FetchTypeIndex, TypeLookup, "fetch-type-index", "", FetchTypeIndex, None) /* D = type index of (category, key) */ \
+    X(HasType, TypeLookup, "has-type", "", HasType, None)             /* D = 1 if (category, key) is registered */ \
+    X(Assert, Assert, "assert(", ")", Assert, None)                   /* report when condition is 0 */ \
+    X(Print, Print, "print(", ")", Print, Prints)                     /* the front end prints message and value */ \
+    X(Breakpoint, Text, "breakpoint", "", Nothing, None)              /* no effect */
+
+enum VLInstructionType : int32_t {
+#define VL_INSTRUCTION_ENUMERATOR(name, shape, words, suffix, run, shown) VLInstructionType_##name,
+    VL_INSTRUCTION_SET(VL_INSTRUCTION_ENUMERATOR)
+#undef VL_INSTRUCTION_ENUMERATOR
+    VLInstructionType_Count,
+
+    VLInstructionType_FirstUnary = VLInstructionType_Negate,
+    VLInstructionType_LastUnary = VLInstructionType_Copy,
+    VLInstructionType_FirstBinary = VLInstructionType_Add,
+    VLInstructionType_LastBinary = VLInstructionType_LogicalOr,
+};
+// The numbers of the first kinds are fixed: listings and tests name them.
+static_assert(VLInstructionType_LoadConstant == 1 && VLInstructionType_Add == 7 &&
+                  VLInstructionType_LogicalOr == 24 && VLInstructionType_PushFrame == 25 &&
+                  VLInstructionType_ScalarMemberU == 30 && VLInstructionType_Goto == 34 &&
+                  VLInstructionType_Breakpoint == 44,
+              "kinds 0 to 44 keep their numbers");
+
+// True for the kinds that show one member line (the scalar members and the
+// other kinds the front end sees as members).
+constexpr bool VLIsMemberKind(int32_t type) {
+    switch (type) {
+#define VL_MEMBER_CASE(name, shape, words, suffix, run, shown) \
+    case VLInstructionType_##name: return VLRuntimeShow_##shown == VLRuntimeShow_Members;
+        VL_INSTRUCTION_SET(VL_MEMBER_CASE)
+#undef VL_MEMBER_CASE
+    default: return false;
+    }
+}
 
 struct VLEnum;
 struct VLTypeDefinition;
@@ -265,6 +308,7 @@ struct VLInstruction {
             VLLocation memberCount;
             uint32_t detached;       // 1: the record belongs to no member array (sizeof)
             uint32_t referenced;     // 1: a member path names this member (its records are kept)
+            VLToken* nameToken;      // the member's name in the layout, for reports; null for the root
         } pushFrame;
         struct {
             VLString name;
@@ -481,10 +525,31 @@ struct VLEnum {
 // ---------------------------------------------------------------------------
 // The compiled program
 // ---------------------------------------------------------------------------
+// What the compiler knew at an error beyond its message, for the front end
+// to explain it. The message itself never depends on these.
+enum VLErrorDetail : uint32_t {
+    VLErrorDetail_None = 0,
+    VLErrorDetail_UnknownType = 1,       // subject: an identifier where a type was expected
+    VLErrorDetail_UnknownName = 2,       // subject: an identifier in an expression that names nothing
+    VLErrorDetail_AssignToMember = 3,    // subject: a member of the struct, followed by an assignment
+    VLErrorDetail_AssignToUnknown = 4,   // subject: a name that is nothing yet, followed by an assignment
+    VLErrorDetail_UnknownCategory = 5,   // subject: the category name
+    VLErrorDetail_ExpectedWord = 6,      // subject: the token found where one of some words was expected
+    VLErrorDetail_AssignToParameter = 7, // subject: a parameter of the struct, followed by an assignment
+};
+
 struct VLError {
     VLToken* token;       // null: at the end of the token list
     uint64_t length;
     const char* message;  // null: no error
+    uint32_t detail;      // VLErrorDetail
+    VLToken* subject;     // the token the detail is about
+    // Facts looked up once the error is the compilation's (VLCompile):
+    VLString candidate;       // the nearest known name or word (case-insensitive edit distance); empty if none is close
+    VLToken* definedLater;    // UnknownType, UnknownCategory: the name in a definition further down
+    VLString otherStruct;     // UnknownName: a struct with a member, local or parameter of that name
+    VLToken* openBracket;     // the innermost bracket before the error that nothing in the text closes
+    const VLTypeDefinition* structType;  // the struct being compiled at the error, or null
 };
 inline bool VLErrorIsValid(const VLError* error) { return error->message != nullptr; }
 
@@ -522,6 +587,12 @@ struct VLIncludeLoader {
 // Compiles a token list. Every record of the program comes from the arena.
 // Without a loader an include statement is a compile error.
 VLProgram VLCompile(VLToken* firstToken, VLArena* arena, const VLIncludeLoader* loader = nullptr);
+
+// Edit distance between two names, letters compared without regard to case;
+// swapping two neighbouring characters counts as one edit.
+uint32_t VLNameDistance(VLString a, VLString b);
+// Whether `candidate` is close enough to `name` to be suggested for it.
+bool VLNameIsClose(VLString name, VLString candidate);
 
 uint32_t VLHashName(uint32_t length, const char* chars);
 
@@ -624,13 +695,7 @@ void VLRuntimeInit(VLRuntime* runtime, const VLProgram* program, const uint8_t* 
                    uint64_t dataSize, VLArena* arena);
 bool VLRuntimeHasEnded(const VLRuntime* runtime);
 VLRuntimeResult VLRuntimeStep(VLRuntime* runtime);
-// The kinds of instruction VLRuntimeRun stops after (while members are shown).
-enum VLRuntimeShow : uint32_t {
-    VLRuntimeShow_Structs = 1,  // push-frame, pop-frame
-    VLRuntimeShow_Members = 2,  // scalar members
-    VLRuntimeShow_Prints = 4,   // print
-    VLRuntimeShow_All = 7,
-};
+// The kinds of instruction VLRuntimeRun stops after (VLRuntimeShow, with the instruction set).
 // Steps until an instruction of a kind in `show` has run while members are
 // shown, a step sets flags, the program ends or `*stepsLeft` steps have run
 // (each step takes one). Returns the result of that last step; instruction

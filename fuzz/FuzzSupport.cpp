@@ -31,17 +31,9 @@ static bool VLFuzzShown(const VLRuntime* runtime, const VLRuntimeResult& result)
     if (!result.instruction) return false;
     if (result.flags) return true;
     if (runtime->membersHidden != 0) return false;
-    switch (result.instruction->type) {
-    case VLInstructionType_PushFrame:
-    case VLInstructionType_PopFrame:
-    case VLInstructionType_ScalarMemberU:
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF:
-    case VLInstructionType_Print:
-        return true;
-    default:
-        return false;
-    }
+    int32_t type = result.instruction->type;
+    return VLIsMemberKind(type) || type == VLInstructionType_PushFrame || type == VLInstructionType_PopFrame ||
+           type == VLInstructionType_Print;
 }
 
 static VLFuzzEvent VLFuzzEventOf(VLRuntime* runtime, const VLRuntimeResult& result) {
@@ -51,18 +43,11 @@ static VLFuzzEvent VLFuzzEventOf(VLRuntime* runtime, const VLRuntimeResult& resu
                          0, {0, 0}};
     if (runtime->stackCount >= 2 && runtime->stackCount - 2 < VLMaxNesting)
         event.arrayIndex = runtime->arrayIndices[runtime->stackCount - 2];
-    switch (instruction->type) {
-    case VLInstructionType_ScalarMemberU:
-    case VLInstructionType_ScalarMemberS:
-    case VLInstructionType_ScalarMemberF:
+    if (VLIsMemberKind(instruction->type)) {
         event.operands[0] = *VLResolveLocation(runtime, instruction->scalarExport.address);
         event.operands[1] = *VLResolveLocation(runtime, instruction->scalarExport.size);
-        break;
-    case VLInstructionType_Print:
+    } else if (instruction->type == VLInstructionType_Print) {
         event.operands[0] = *VLResolveLocation(runtime, instruction->print.value);
-        break;
-    default:
-        break;
     }
     return event;
 }

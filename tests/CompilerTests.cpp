@@ -961,3 +961,102 @@ TEST(Includes, EachFileStartsWithTheLanguageDefaultsAndKeepsItsOwn) {
     }
     EXPECT_EQ(orders, "a=little b=big m=big ");
 }
+
+// ---------------------------------------------------------------------------
+// Facts recorded with the compilation's error (for the front end's hints)
+// ---------------------------------------------------------------------------
+
+TEST(ErrorFacts, NameDistanceIgnoresCaseAndCountsASwapOnce) {
+    struct Row {
+        const char* a;
+        const char* b;
+        uint32_t distance;
+    };
+    const Row rows[] = {
+        {"Entry", "Entyr", 1}, {"length", "lenght", 1}, {"Header", "header", 0}, {"u", "U", 0},
+        {"abc", "", 3},        {"kitten", "sitting", 3}, {"Chunk", "Chunks", 1},
+    };
+    for (const Row& row : rows) {
+        VLString a = {uint32_t(strlen(row.a)), row.a}, b = {uint32_t(strlen(row.b)), row.b};
+        EXPECT_EQ(VLNameDistance(a, b), row.distance) << row.a << " / " << row.b;
+        EXPECT_EQ(VLNameDistance(b, a), row.distance) << row.b << " / " << row.a;
+    }
+    auto close = [](const char* name, const char* candidate) {
+        return VLNameIsClose({uint32_t(strlen(name)), name}, {uint32_t(strlen(candidate)), candidate});
+    };
+    EXPECT_TRUE(close("Entyr", "Entry"));
+    EXPECT_TRUE(close("X", "x"));           // case only: always close
+    EXPECT_FALSE(close("x", "y"));          // one edit in a name of one letter is a different name
+    EXPECT_FALSE(close("Entry", "Entry"));  // the same name is no suggestion
+    EXPECT_FALSE(close("size", "name"));
+}
+
+TEST(ErrorFacts, EachKindOfErrorRecordsItsDetailAndLookups) {
+    struct Row {
+        const char* layout;
+        uint32_t detail;
+        const char* subject;
+        const char* candidate;
+        int laterLine;          // line (from 1) of definedLater, 0 for none
+        const char* otherStruct;
+    };
+    const Row rows[] = {
+        {"struct Entry { u(1) a; };\nstruct Top { Entyr e; };", VLErrorDetail_UnknownType, "Entyr", "Entry", 0, ""},
+        {"struct Top { Entry e; };\nstruct Entry { u(1) a; };", VLErrorDetail_UnknownType, "Entry", "", 2, ""},
+        {"typedef u(2) Word;\nstruct Top { word w; };", VLErrorDetail_UnknownType, "word", "Word", 0, ""},
+        {"struct Top { uint32_t x; };", VLErrorDetail_UnknownType, "uint32_t", "", 0, ""},
+        {"struct Top { u(1) count; count = 5; };", VLErrorDetail_AssignToMember, "count", "", 0, ""},
+        {"struct Top { u(1) count; total += count; };", VLErrorDetail_AssignToUnknown, "total", "", 0, ""},
+        {"struct Row(var n) { n = 2; };", VLErrorDetail_AssignToParameter, "n", "", 0, ""},
+        {"struct Top { u(1) length; u(lenght) x; };", VLErrorDetail_UnknownName, "lenght", "length", 0, ""},
+        {"struct Inner { u(count) x; };\nstruct Top { u(1) count; Inner i; };", VLErrorDetail_UnknownName, "count",
+         "", 0, "Top"},
+        {"struct Top { u(1) count; };\nstruct Inner { u(1) a; u(a + count) x; };", VLErrorDetail_UnknownName,
+         "count", "", 0, "Top"},
+        {"struct (Kind, 1) A { u(1) a; };\nstruct Top { Knid[1] k; };", VLErrorDetail_UnknownCategory, "Knid", "Kind",
+         0, ""},
+        {"struct Top { Kind[1] k; };\nstruct (Kind, 1) A { u(1) a; };", VLErrorDetail_UnknownCategory, "Kind", "", 2,
+         ""},
+        {"struct Top { u(2, Big) x; };", VLErrorDetail_ExpectedWord, "Big", "big", 0, ""},
+        {"default(endianness = big);", VLErrorDetail_ExpectedWord, "endianness", "endianess", 0, ""},
+        {"struct Top { u(1 + ) x; };", VLErrorDetail_None, "", "", 0, ""},
+    };
+    for (const Row& row : rows) {
+        Compiled compiled(std::string(row.layout) + "\nlayout Top;\n");
+        const VLError& error = compiled.program.error;
+        ASSERT_TRUE(VLErrorIsValid(&error)) << row.layout;
+        EXPECT_EQ(error.detail, row.detail) << row.layout;
+        EXPECT_EQ(error.subject ? Text(error.subject) : "", row.subject) << row.layout;
+        EXPECT_EQ(std::string(error.candidate.chars ? error.candidate.chars : "", error.candidate.length),
+                  row.candidate)
+            << row.layout;
+        EXPECT_EQ(error.definedLater ? int(error.definedLater->start.line) + 1 : 0, row.laterLine) << row.layout;
+        EXPECT_EQ(std::string(error.otherStruct.chars ? error.otherStruct.chars : "", error.otherStruct.length),
+                  row.otherStruct)
+            << row.layout;
+    }
+}
+
+TEST(ErrorFacts, TheInnermostBracketThatNothingClosesBeforeTheError) {
+    // The "}" of line 4 closes the if's "{": the struct's stays open.
+    Compiled block("struct Top { u(1) a;\nif (a == 0) {\n  u(1) b;\n};\nlayout Top;\n");
+    ASSERT_NE(block.program.error.openBracket, nullptr);
+    EXPECT_EQ(block.program.error.openBracket->start.line, 0u);
+    EXPECT_EQ(block.program.error.openBracket->start.column, 11u);
+    EXPECT_EQ(block.program.error.structType->name.length, 3u);
+    // Brackets that are closed, even after the error, are not named.
+    Compiled closed("struct Top { u(1) a; u(1 +) b; };\nlayout Top;\n");
+    EXPECT_EQ(closed.program.error.openBracket, nullptr);
+}
+
+TEST(ErrorFacts, AnInvalidCloserNamesTheBracketItCouldNotClose) {
+    VLArena arena = {};
+    VLScanResult scan = VLTokenize("a ( b }\n) }", &arena);
+    const VLToken* brace = scan.invalidTokens;
+    ASSERT_NE(brace, nullptr);
+    EXPECT_EQ(Text(brace->punctuation.enclosing), "(");
+    const VLToken* stray = brace->invalid.nextInvalid;
+    ASSERT_NE(stray, nullptr);
+    EXPECT_EQ(stray->punctuation.enclosing, nullptr);  // nothing open any more
+    VLArenaRelease(&arena);
+}
