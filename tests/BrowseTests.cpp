@@ -375,3 +375,14 @@ TEST(BrowseDecode, ReportAfterAnArray) {
     EXPECT_EQ(lines.back(), "! Assertion triggered!");
     ExpectWalksAgree(&e);
 }
+
+TEST(BrowseModel, ValuesNotReadAsDeclared) {
+    // A text without its NUL, a variable-length number and a computed value
+    // show as the text output shows them.
+    std::vector<uint8_t> bytes = {'h', 'i', 0, 0xE5, 0x8E, 0x26, 7};
+    Explorer e("struct F { zstring(8) name; uleb(4) number; u(1) small; show twice = small * 2; };\nlayout F;\n",
+               bytes);
+    std::vector<std::string> lines = e.Lines();
+    EXPECT_EQ(lines, (std::vector<std::string>{"- F", "    name = \"hi\"", "    number = 624 485", "    small = 7",
+                                               "    twice = 14"}));
+}

@@ -40,8 +40,25 @@ static void VLDecodeStructEnd(void* context, const VLStructEvent* event) {
 
 static void VLDecodeMember(void* context, const VLMemberEvent* event) {
     VLBrowseDecoder* decoder = VLDecoderOf(context);
-    if (!VLBrowseAppendMember(decoder->index, event->instruction->index, event->isArray, event->index,
-                              event->occurrence, event->bytes.address, event->bytes.size))
+    // The value source is kept only where it differs from the member's bytes
+    // read as declared: computed and variable-length values, texts without
+    // their NUL, flags decided at run time.
+    const VLValueSource& source = event->value;
+    const VLInstruction* instruction = event->instruction;
+    VLBrowseValue value = {};
+    bool plain = source.type == instruction->type && source.flags == instruction->scalarExport.flags &&
+                 source.bytes.data == event->bytes.data && source.bytes.address == event->bytes.address &&
+                 source.bytes.size == event->bytes.size;
+    if (!plain) {
+        value.type = source.type;
+        value.flags = source.flags;
+        value.inline_ = source.bytes.data != event->bytes.data;
+        value.size = source.bytes.size;
+        if (value.inline_)
+            for (uint32_t i = 0; i < 8; ++i) value.value |= uint64_t(source.scratch[i]) << (8 * i);
+    }
+    if (!VLBrowseAppendMember(decoder->index, instruction->index, event->isArray, event->index, event->occurrence,
+                              event->bytes.address, event->bytes.size, plain ? nullptr : &value))
         return;
     if (decoder->start)
         VLTakeStart(decoder, VLSelectMember(decoder->start, event->instruction->scalarExport.name, event->occurrence,

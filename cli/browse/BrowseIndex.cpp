@@ -8,6 +8,8 @@
 //           size, the element number when an array element;
 //   print:  where its message is in the text area, its length, the value
 //           (zigzag) when one was given;
+//   member with a value source: as a member, then the formatter kind, the
+//           flags, and either 1 and the value or 0, then the size formatted;
 //   begin and end events: nothing (their node record holds the rest).
 // The kind byte keeps the kind in its low three bits, "element number or
 // value follows" in bit 3 and the occurrence in the high four bits (15: a
@@ -288,18 +290,25 @@ static bool VLPlaceElement(VLBrowseIndex* index, uint8_t arrayKind, uint32_t ins
 }
 
 bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArray, uint32_t element,
-                          uint32_t occurrence, uint64_t offset, uint64_t size) {
+                          uint32_t occurrence, uint64_t offset, uint64_t size, const VLBrowseValue* value) {
     if (index->full || !VLPlaceElement(index, VLBrowseNodeKind_ScalarArray, instruction, isArray, element))
         return false;
     if (!VLBeginEvent(index)) return false;
     uint8_t bytes[64];
     uint8_t* cursor = bytes;
-    *cursor++ = VLKindByte(VLBrowseEventKind_Member, isArray, occurrence);
+    *cursor++ = VLKindByte(value ? VLBrowseEventKind_MemberValue : VLBrowseEventKind_Member, isArray, occurrence);
     cursor = VLPutNumber(cursor, instruction);
     cursor = VLPutNumber(cursor, VLZigzag(int64_t(offset - index->previousEnd)));
     cursor = VLPutNumber(cursor, size);
     if (isArray) cursor = VLPutNumber(cursor, element);
     if (occurrence >= VLBrowseOccurrenceEscape) cursor = VLPutNumber(cursor, occurrence);
+    if (value) {
+        cursor = VLPutNumber(cursor, uint32_t(value->type));
+        cursor = VLPutNumber(cursor, value->flags);
+        *cursor++ = value->inline_ ? 1 : 0;
+        if (value->inline_) cursor = VLPutNumber(cursor, value->value);
+        cursor = VLPutNumber(cursor, value->size);
+    }
     uint64_t end = offset + size < offset ? UINT64_MAX : offset + size;
     if (size > 0) {
         VLCover(index, offset, end);
@@ -401,8 +410,10 @@ static VLBrowseEvent VLDecodeNext(VLBrowseReader* reader) {
     uint32_t occurrence = byte >> 4;
     event.parent = reader->container;
     event.node = VLBrowseNone;
+    bool hasSource = event.kind == VLBrowseEventKind_MemberValue;
+    if (hasSource) event.kind = VLBrowseEventKind_Member;
     switch (event.kind) {
-    case VLBrowseEventKind_Member: {  // instruction, offset, size, element, occurrence
+    case VLBrowseEventKind_Member: {  // instruction, offset, size, element, occurrence, value source
         event.instruction = uint32_t(VLGetNumber(&cursor));
         event.offset = reader->previousEnd + uint64_t(VLUnzigzag(VLGetNumber(&cursor)));
         event.size = VLGetNumber(&cursor);
@@ -410,6 +421,14 @@ static VLBrowseEvent VLDecodeNext(VLBrowseReader* reader) {
         if (flag) event.index = uint32_t(VLGetNumber(&cursor));
         if (occurrence == VLBrowseOccurrenceEscape) occurrence = uint32_t(VLGetNumber(&cursor));
         event.occurrence = occurrence;
+        event.hasValueSource = hasSource;
+        if (hasSource) {
+            event.source.type = int32_t(VLGetNumber(&cursor));
+            event.source.flags = uint32_t(VLGetNumber(&cursor));
+            event.source.inline_ = *cursor++ != 0;
+            if (event.source.inline_) event.source.value = VLGetNumber(&cursor);
+            event.source.size = VLGetNumber(&cursor);
+        }
         uint64_t end = event.offset + event.size;
         reader->previousEnd = end < event.offset ? UINT64_MAX : end;
         break;

@@ -31,6 +31,18 @@ enum VLBrowseEventKind : uint8_t {
     VLBrowseEventKind_ArrayBegin = 3,   // the first element of an array member follows (node)
     VLBrowseEventKind_ArrayEnd = 4,
     VLBrowseEventKind_Print = 5,        // print output
+    VLBrowseEventKind_MemberValue = 6,  // a scalar member whose value is not its bytes as declared (decoded as Member)
+};
+
+// A member's value where it is not its bytes read as its instruction declares
+// them: a computed or variable-length value (eight bytes holding it), a text
+// without its NUL, flags decided at run time.
+struct VLBrowseValue {
+    int32_t type;      // formatter kind (VLInstructionType_ScalarMemberU, S or F)
+    uint32_t flags;    // VLMemberFlags as they were at the step
+    bool inline_;      // the value itself (`value`) rather than data bytes
+    uint64_t value;
+    uint64_t size;     // bytes formatted: from the member's offset, or of `value`
 };
 
 enum VLBrowseNodeKind : uint8_t {
@@ -73,6 +85,8 @@ struct VLBrowseEvent {
     int64_t value;         // print
     uint64_t text;         // print: where its message is in the text area
     uint32_t textLength;
+    bool hasValueSource;   // member: `source` says how its value is formatted
+    VLBrowseValue source;
 };
 
 // Where block k of the log starts and what the decoder knew there.
@@ -136,7 +150,7 @@ uint64_t VLBrowseIndexBytes(const VLBrowseIndex* index);
 // of an array: consecutive elements of one instruction with rising numbers
 // share one array node, opened and closed here.
 bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArray, uint32_t element,
-                          uint32_t occurrence, uint64_t offset, uint64_t size);
+                          uint32_t occurrence, uint64_t offset, uint64_t size, const VLBrowseValue* value = nullptr);
 bool VLBrowseAppendStructBegin(VLBrowseIndex* index, uint32_t instruction, uint32_t typeIndex,
                                bool isArray, uint32_t element, uint32_t occurrence, uint64_t offset);
 bool VLBrowseAppendStructEnd(VLBrowseIndex* index, uint64_t size);

@@ -240,12 +240,24 @@ static std::string VLMemberName(const VLInstruction* instruction, bool isArray, 
     return std::string(buffer, length);
 }
 
-static std::string VLValueText(VLBrowseModel* model, const VLInstruction* instruction, uint64_t offset,
-                               uint64_t size) {
-    VLMemberBytes bytes = {model->data, model->dataSize, offset, size};
-    char buffer[VLValueTextLimit + 1];
+// The value column's text of a member event, from its bytes or its value source.
+static std::string VLValueText(VLBrowseModel* model, const VLInstruction* instruction, const VLBrowseEvent* event) {
     const auto& scalar = instruction->scalarExport;
-    uint32_t length = VLFormatValue(instruction->type, scalar.flags, scalar.enumeration, &bytes, buffer);
+    VLMemberBytes bytes = {model->data, model->dataSize, event->offset, event->size};
+    int32_t type = instruction->type;
+    uint32_t flags = scalar.flags;
+    uint8_t scratch[8];
+    if (event->hasValueSource) {
+        type = event->source.type;
+        flags = event->source.flags;
+        bytes.size = event->source.size;
+        if (event->source.inline_) {
+            for (uint32_t i = 0; i < 8; ++i) scratch[i] = uint8_t(event->source.value >> (8 * i));
+            bytes = {scratch, 8, 0, event->source.size};
+        }
+    }
+    char buffer[VLValueTextLimit + 1];
+    uint32_t length = VLFormatValue(type, flags, scalar.enumeration, &bytes, buffer);
     return std::string(buffer, length);
 }
 
@@ -262,7 +274,7 @@ std::string VLBrowseLineText(VLBrowseModel* model, VLBrowseLine line, bool unico
         text += "  ";
         text += VLMemberName(instruction, event.hasIndex, event.index);
         text += " = ";
-        text += VLValueText(model, instruction, event.offset, event.size);
+        text += VLValueText(model, instruction, &event);
         break;
     }
     case VLBrowseLineKind_More: {
@@ -673,7 +685,7 @@ bool VLBrowseEventMatches(VLBrowseModel* model, VLBrowseSearch* search, const VL
     case VLBrowseEventKind_Member: {
         if (VLNameMatches(model, search, event->instruction)) return true;
         const VLInstruction* instruction = VLInstructionOf(model, event->instruction);
-        std::string value = VLValueText(model, instruction, event->offset, event->size);
+        std::string value = VLValueText(model, instruction, event);
         return VLContains(value.data(), value.size(), search->text);
     }
     case VLBrowseEventKind_StructBegin: {
