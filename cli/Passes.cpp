@@ -233,9 +233,11 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLInstruction* instruction = result.instruction;
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
-                if (printing)
+                if (printing) {
                     VLWritef(err, "Run stopped after %llu instructions.\n",
                              static_cast<unsigned long long>(options->stepLimit));
+                    VLWriteStepLimitHint(&runtime, program, err);
+                }
                 reported = true;
             }
             break;

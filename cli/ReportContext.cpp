@@ -259,3 +259,16 @@ void VLWriteReportContext(const VLRuntimeResult* result, VLRuntime* runtime, con
     if (result->flags & VLRuntimeResultFlag_AssertionFailed) VLWriteAssertValues(result, runtime, program, err);
     VLWriteElementHint(result, runtime, err);
 }
+
+void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLWriter* err) {
+    if (!VLWantsHints(err) || !runtime->position.chunk || runtime->position.place >= runtime->position.chunk->count)
+        return;
+    const VLInstruction* next = &runtime->position.chunk->items[runtime->position.place];
+    const VLTypeDefinition* owner = VLStructOf(program, next->index);
+    VLWriteColored(err, "hint:", "1;36");
+    if (owner) VLWritef(err, " it stopped in struct %.*s", VLLength(owner->name), owner->name.chars);
+    else VLWriteText(err, " it stopped at the top level");
+    VLWriteText(err, " at byte ");
+    VLWriteAddress(err, VLValueAt(runtime, VLLocation{VLLocationKind_Global, 0, 1}));
+    VLWriteText(err, "; a loop whose condition never turns false is the usual cause, a larger -limit the other remedy\n");
+}
