@@ -95,10 +95,18 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // ---------------------------------------------------------------------------
 // Passes and run-time reports
 // ---------------------------------------------------------------------------
+enum VLOutputFormat : uint32_t {
+    VLOutputFormat_Text = 0,    // member lines in columns
+    VLOutputFormat_Ndjson = 1,  // one JSON object per member (-ndjson)
+    VLOutputFormat_Json = 2,    // one JSON document (-json)
+};
+struct VLSelection;  // cli/output/Events.h
 struct VLRunOptions {
     uint32_t debug;      // print the listing and the trace
     uint64_t stepLimit;  // 0: none; -limit and the fuzz harnesses set one
     uint32_t reportStepLimit;  // 1: a run that reaches stepLimit is reported (-limit); 0: it just stops
+    uint32_t format;     // VLOutputFormat
+    VLSelection* selection;  // -select patterns; null: everything
 };
 // Returns true when a report stopped the printing pass.
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
@@ -142,9 +150,10 @@ void VLWriteNoMembersHint(const VLProgram* program, bool reported, VLWriter* err
 // After a run-time report: where it stopped (member, struct, bytes, layout
 // location) and what the report's numbers mean.
 // After the step-limit report: where the run was.
-void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLWriter* err);
+void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLString structPath, VLWriter* err);
+// `path` names the member (or the struct) the run stopped at; empty when the run follows no paths.
 void VLWriteReportContext(const VLRuntimeResult* result, VLRuntime* runtime, const VLProgram* program,
-                          const VLFile* layout, const VLFile* data, VLWriter* err);
+                          const VLFile* layout, const VLFile* data, VLString path, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Listing

@@ -59,6 +59,7 @@ static uint64_t VLColumnAfter(const char* chars, uint64_t length, uint64_t colum
 }
 
 void VLPrintTokenLocation(VLWriter* err, const VLFile* layout, const VLToken* token) {
+    if (!layout) return;  // the message alone is wanted
     if (!token) {
         VLWriteText(err, "<end of data>\n");
         return;
@@ -83,6 +84,7 @@ void VLPrintTokenLocation(VLWriter* err, const VLFile* layout, const VLToken* to
 
 void VLPrintRangeLocation(VLWriter* err, const VLFile* layout, const VLToken* first,
                           const VLToken* following) {
+    if (!layout) return;  // the message alone is wanted
     if (!first) {
         VLWriteChar(err, '\n');
         return;

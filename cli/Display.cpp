@@ -478,22 +478,36 @@ static inline uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) 
 // Contract: the name of the first entry equal to the value; otherwise "0" for
 // 0, else the names of the entries whose bits are all set, joined by "|",
 // with any remaining bits as hexadecimal digits and "h". At most 128 characters.
+const VLEnumValue* VLEnumerationEntry(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags) {
+    if (bytes->size > 8) return nullptr;
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    for (const VLEnumValue* entry = enumeration->values; entry; entry = entry->next) {
+        if (uint64_t(entry->value) == value) return entry;
+    }
+    return nullptr;
+}
+
+const VLEnumValue* VLNextEnumerationFlag(const VLEnumValue* from, uint64_t* rest) {
+    for (const VLEnumValue* entry = from; entry && *rest; entry = entry->next) {
+        uint64_t mask = uint64_t(entry->value);
+        if (mask == 0 || (*rest & mask) != mask) continue;
+        *rest &= ~mask;
+        return entry;
+    }
+    return nullptr;
+}
+
 uint32_t VLFormatEnumeration(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags,
                              char* buffer) {
     VLText text = {buffer, 0, VLValueTextLimit};
-    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
-    if (bytes->size <= 8) {
-        for (const VLEnumValue* entry = enumeration->values; entry; entry = entry->next) {
-            if (uint64_t(entry->value) != value) continue;
-            VLTextPutChars(&text, entry->name.chars, entry->name.length);
-            return text.length;
-        }
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, bytes, flags)) {
+        VLTextPutChars(&text, entry->name.chars, entry->name.length);
+        return text.length;
     }
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
     if (value == 0) return VLCopyText("0", buffer);
-    for (const VLEnumValue* entry = enumeration->values; entry && value; entry = entry->next) {
-        uint64_t mask = uint64_t(entry->value);
-        if (mask == 0 || (value & mask) != mask) continue;
-        value &= ~mask;
+    for (const VLEnumValue* entry = VLNextEnumerationFlag(enumeration->values, &value); entry;
+         entry = VLNextEnumerationFlag(entry->next, &value)) {
         VLTextPutChars(&text, entry->name.chars, entry->name.length);
         if (value) VLTextPut(&text, '|');
     }
@@ -529,6 +543,44 @@ uint32_t VLFormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
         case VLDisplayType_String: return VLFormatString(bytes, buffer);
         default:
             return VLFormatDecimal(bytes, flags, type == VLInstructionType_ScalarMemberS, buffer);
+    }
+}
+
+VLDecodedValue VLDecodeValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
+                             const VLMemberBytes* bytes) {
+    uint64_t size = bytes->size;
+    if (VLDisplayTypeOf(flags) == VLDisplayType_String) return {VLValueKind_String, 0};
+    if (size == 0 || size > 8 || ((flags & VLMemberFlag_Raw) && !enumeration)) return {VLValueKind_Bytes, 0};
+    uint64_t value = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
+    if (enumeration) return {VLValueKind_Enumeration, value};
+    if (type == VLInstructionType_ScalarMemberF)
+        return size == 4 || size == 8 ? VLDecodedValue{VLValueKind_Float, value} : VLDecodedValue{VLValueKind_Bytes, 0};
+    if (type == VLInstructionType_ScalarMemberS) {
+        uint32_t topBit = uint32_t(8 * size - 1);
+        if (size < 8 && ((value >> topBit) & 1)) value |= ~uint64_t(0) << (topBit + 1);
+        return {VLValueKind_Signed, value};
+    }
+    return {VLValueKind_Unsigned, value};
+}
+
+const char* VLMemberTypeName(int32_t type, uint32_t flags, const VLEnum* enumeration) {
+    if (VLDisplayTypeOf(flags) == VLDisplayType_String) return "string";
+    if ((flags & VLMemberFlag_Raw) && !enumeration) return "raw";
+    if (type == VLInstructionType_ScalarMemberS) return "s";
+    if (type == VLInstructionType_ScalarMemberF) return "f";
+    return "u";
+}
+
+const char* VLMemberDisplayName(uint32_t flags, const VLEnum* enumeration) {
+    if (enumeration) return nullptr;
+    uint32_t display = VLDisplayTypeOf(flags);
+    uint32_t usual = (flags & VLMemberFlag_Raw) ? VLDisplayType_Hex : VLDisplayType_Decimal;
+    if (display == usual || display == VLDisplayType_String) return nullptr;
+    switch (display) {
+        case VLDisplayType_Binary: return "binary";
+        case VLDisplayType_Octal: return "octal";
+        case VLDisplayType_Hex: return "hex";
+        default: return "decimal";
     }
 }
 
@@ -800,17 +852,9 @@ void VLPrintStructEnd(VLColumns* columns, VLWriter* out) {
     if (out) VLWriteChar(out, '\n');
 }
 
-// Element number of the array being expanded at frame level `fromTop` below
-// the innermost one (2 for a scalar, 3 for a struct just pushed); 0 when there
-// is no such level.
-static uint32_t VLElementIndex(const VLRuntime* runtime, uint32_t fromTop) {
-    if (runtime->stackCount < fromTop) return 0;
-    uint32_t entry = runtime->stackCount - fromTop;
-    return entry < VLMaxNesting ? runtime->arrayIndices[entry] : 0;
-}
 
 // Reads typeIndex as it stood before the push added a frame.
-static const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime) {
+const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime) {
     VLLocation location = pushFrame->pushFrame.typeIndex;
     if (location.kind == VLLocationKind_None || !runtime->types) return nullptr;
     int64_t index;
@@ -841,10 +885,14 @@ void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLW
     VL_ASSERT(pushFrame->type == VLInstructionType_PushFrame);
     if (!out) return;
     const VLTypeDefinition* type = VLPushedType(pushFrame, runtime);
-    if (!type || type->name.length == 0) return;
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 3) : 0;
-    VLString member = pushFrame->pushFrame.name;
+    VLPrintStructHeaderLine(type, pushFrame->pushFrame.name, isArray, index, out);
+}
+
+void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool isArray, uint32_t index,
+                             VLWriter* out) {
+    if (!out || !type || type->name.length == 0) return;
     uint32_t digits = isArray ? VLDigitCount(index) : 0;
     uint32_t decoration = member.length ? 4 + (isArray ? digits + 2 : 0) : 0;  // " (." ")" "[" "]"
     uint64_t length = uint64_t(type->name.length) + member.length + decoration;
@@ -876,22 +924,7 @@ void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLW
     out->used += size_t(cursor - start);
 }
 
-// The value of a location as VLResolveLocation gives it, with the two common
-// cases (innermost and global frame) read directly.
-static inline int64_t VLSlotValue(VLRuntime* runtime, VLLocation location) {
-    if (location.depth == 0 && location.index < VLFrameSlotCount) {
-        if (location.kind == VLLocationKind_Local && runtime->frames) return runtime->frames->slots[location.index];
-        if (location.kind == VLLocationKind_Global && runtime->globalFrame)
-            return runtime->globalFrame->slots[location.index];
-    }
-    return *VLResolveLocation(runtime, location);
-}
 
-static VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* runtime) {
-    int64_t address = VLSlotValue(runtime, member->scalarExport.address);
-    int64_t size = VLSlotValue(runtime, member->scalarExport.size);
-    return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
-}
 
 // A member line when the column position is not at the start (only when
 // columns were printed before it by hand): column by column.
@@ -919,10 +952,16 @@ static inline uint32_t VLWiden(uint32_t* width, uint32_t length) {
 // length is known from the widths before a character is written.
 void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
     VL_ASSERT(VLIsMemberKind(member->type));
-    const auto& scalar = member->scalarExport;
     VLMemberBytes bytes = VLBytesOfMember(member, runtime);
-    bool isArray = scalar.arrayCount.kind != VLLocationKind_None;
+    bool isArray = member->scalarExport.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
+    VLPrintMemberLine(member, &bytes, isArray, index, columns, out);
+}
+
+void VLPrintMemberLine(VLInstruction* member, const VLMemberBytes* memberBytes, bool isArray, uint32_t index,
+                       VLColumns* columns, VLWriter* out) {
+    const auto& scalar = member->scalarExport;
+    VLMemberBytes bytes = *memberBytes;
     uint64_t indexWidth = member->indexWidth;
     if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
     uint32_t addressLength = VLAddressWidth(bytes.address);

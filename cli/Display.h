@@ -61,6 +61,32 @@ uint32_t VLFormatValue(int32_t type, uint32_t flags, const VLEnum* enumeration,
 uint32_t VLValueWidth(int32_t type, uint32_t flags, const VLEnum* enumeration,
                       const VLMemberBytes* bytes);
 
+// What a member's value is, apart from how the value column shows it: the
+// JSON outputs write it, the text output formats it.
+enum VLValueKind : uint32_t {
+    VLValueKind_Unsigned = 0,     // bits: the number
+    VLValueKind_Signed = 1,       // bits: the number, sign-extended to 64 bits
+    VLValueKind_Float = 2,        // bits: the float's bits (4 or 8 bytes)
+    VLValueKind_String = 3,       // the bytes are the text
+    VLValueKind_Bytes = 4,        // raw members, and members no number holds (over 8 bytes, odd float sizes)
+    VLValueKind_Enumeration = 5,  // bits: the unsigned number the names are looked up by
+};
+struct VLDecodedValue {
+    uint32_t kind;  // VLValueKind
+    uint64_t bits;
+};
+VLDecodedValue VLDecodeValue(int32_t type, uint32_t flags, const VLEnum* enumeration, const VLMemberBytes* bytes);
+// The declared kind: "u", "s", "f", "string" or "raw" (an enumeration: "u").
+const char* VLMemberTypeName(int32_t type, uint32_t flags, const VLEnum* enumeration);
+// The display setting when it is not the kind's usual one (decimal; hex for
+// raw): "hex", "binary", "octal" or "decimal"; null otherwise.
+const char* VLMemberDisplayName(uint32_t flags, const VLEnum* enumeration);
+// The entry an enumeration value is shown by (null when none is equal), and
+// the flags: each call gives the next entry at or after `from` whose bits are
+// all in `*rest` and takes them out of it (null when no more).
+const VLEnumValue* VLEnumerationEntry(const VLEnum* enumeration, const VLMemberBytes* bytes, uint32_t flags);
+const VLEnumValue* VLNextEnumerationFlag(const VLEnumValue* from, uint64_t* rest);
+
 // Name column: the name, and for an array member "[index]" with the index
 // right-aligned in `indexWidth` digits. A name too long for the column is
 // shortened; the bracketed index always stays whole.
@@ -73,3 +99,41 @@ uint32_t VLMemberNameWidth(VLString name, bool isArray, uint64_t indexWidth, uin
 // decorations and the index always stay whole.
 uint32_t VLFormatStructHeader(VLString typeName, VLString memberName, bool isArray, uint64_t index,
                               char* buffer);
+
+// ---------------------------------------------------------------------------
+// Members in a run
+// ---------------------------------------------------------------------------
+struct VLColumns;
+struct VLWriter;
+// The value of a location as VLResolveLocation gives it, with the two common
+// cases (innermost and global frame) read directly.
+inline int64_t VLSlotValue(VLRuntime* runtime, VLLocation location) {
+    if (location.depth == 0 && location.index < VLFrameSlotCount) {
+        if (location.kind == VLLocationKind_Local && runtime->frames) return runtime->frames->slots[location.index];
+        if (location.kind == VLLocationKind_Global && runtime->globalFrame)
+            return runtime->globalFrame->slots[location.index];
+    }
+    return *VLResolveLocation(runtime, location);
+}
+// The bytes of a scalar member that has just run.
+inline VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* runtime) {
+    int64_t address = VLSlotValue(runtime, member->scalarExport.address);
+    int64_t size = VLSlotValue(runtime, member->scalarExport.size);
+    return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
+}
+// Element number of the array being expanded at frame level `fromTop` below
+// the innermost one (2 for a scalar, 3 for a struct just pushed); 0 when there
+// is no such level.
+inline uint32_t VLElementIndex(const VLRuntime* runtime, uint32_t fromTop) {
+    if (runtime->stackCount < fromTop) return 0;
+    uint32_t entry = runtime->stackCount - fromTop;
+    return entry < VLMaxNesting ? runtime->arrayIndices[entry] : 0;
+}
+// The type a push-frame that has just run named (null when none).
+const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime);
+// A member line (VLPrintMember) from the member's bytes and element number;
+// a header line (VLPrintStructHeader) from the type, member name and element.
+void VLPrintMemberLine(VLInstruction* member, const VLMemberBytes* bytes, bool isArray, uint32_t index,
+                       VLColumns* columns, VLWriter* out);
+void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool isArray, uint32_t index,
+                             VLWriter* out);

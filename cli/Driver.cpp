@@ -14,6 +14,7 @@
 #endif
 
 #include "CommandLine.h"
+#include "output/Events.h"
 
 static const char* const VLVersionText = "0.2.1";
 
@@ -182,7 +183,11 @@ static void VLWriteTestFile(VLWriter* err) {
     X(Explain, "-explain", None, "",                                                            \
       "Adds hints to errors and reports, as on a terminal, without colour.")                    \
     X(Color, "-color", Joined, "<when>",                                                        \
-      "Colours diagnostics: always, never or auto (on a terminal unless NO_COLOR is set).")
+      "Colours diagnostics: always, never or auto (on a terminal unless NO_COLOR is set).")        \
+    X(Ndjson, "-ndjson", None, "", "Writes one JSON object per line for each member (docs/JSON.md).") \
+    X(Json, "-json", None, "", "Writes the run as one JSON document (docs/JSON.md).")          \
+    X(Select, "-select", Text, "<PATH>",                                                        \
+      "Shows only the members at or below PATH, e.g. Tar.entries[*].name (repeatable).")
 
 enum VLOptionId : uint32_t {
 #define VL_OPTION_ID(id, spelling, argument, argumentName, help) VLOptionId_##id,
@@ -196,6 +201,7 @@ enum VLOptionArgument : uint32_t {
     VLOptionArgument_Path,    // the next argument is a file path ("-" for standard input)
     VLOptionArgument_Number,  // the next argument is a decimal number
     VLOptionArgument_Joined,  // "-option=value" in one argument
+    VLOptionArgument_Text,    // the next argument is a text (a member path)
 };
 
 struct VLOptionRow {
@@ -241,6 +247,8 @@ struct VLOptions {
     bool help;
     bool invalid;         // a value could not be used; the usage text follows
     uint64_t stepLimit;   // 0: none
+    uint32_t format;      // VLOutputFormat: the last of -json and -ndjson given
+    VLSelection selection;  // -select patterns
     bool explain;         // hints without a terminal
     VLColorChoice color;
 };
@@ -295,6 +303,21 @@ static bool VLTakeNumber(int argc, char** argv, int* at, const char* option, uin
     return true;
 }
 
+// Takes the member path after -select and adds it to the selection; false
+// (with a message) when the arguments ran out or the text is no path.
+static bool VLTakeSelection(int argc, char** argv, int* at, const char* option, VLSelection* selection,
+                            VLWriter* err) {
+    if (*at + 1 >= argc) {
+        VLWritef(err, "Expected member path after %s, got end of parameters.\n", option);
+        return false;
+    }
+    *at += 1;
+    const char* error = nullptr;
+    if (VLSelectionAdd(selection, argv[*at], &error)) return true;
+    VLWritef(err, "Invalid member path after %s, \"%s\": %s.\n", option, argv[*at], error);
+    return false;
+}
+
 // Examines the arguments after the program name in order.
 static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = {};
@@ -331,6 +354,18 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             break;
         case VLOptionId_Limit:
             if (!VLTakeNumber(argc, argv, &at, row->spelling, &options.stepLimit, err)) {
+                options.invalid = true;
+                return options;
+            }
+            break;
+        case VLOptionId_Ndjson:
+            options.format = VLOutputFormat_Ndjson;
+            break;
+        case VLOptionId_Json:
+            options.format = VLOutputFormat_Json;
+            break;
+        case VLOptionId_Select:
+            if (!VLTakeSelection(argc, argv, &at, row->spelling, &options.selection, err)) {
                 options.invalid = true;
                 return options;
             }
@@ -419,7 +454,7 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
 // Tokenizes, compiles and runs a loaded layout over loaded data. Returns the
 // exit status: 0 when the run went to its end, 1 when the layout was rejected
 // (nothing ran), 2 when a report stopped the run (the output is partial).
-static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions* given,
+static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* given,
                        VLWriter* out, VLWriter* err) {
     VLArena arena = {};
     int status = 1;
@@ -432,7 +467,8 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, const VLOptions
         VLFile source = *layout;  // the layout, with the files it included for messages
         if (sources.count > 1) source.sources = sources.files;
         if (!VLReportCompileError(&program, &source, err)) {
-            VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1};
+            VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1, given->format,
+                                    given->selection.patternCount ? &given->selection : nullptr};
             status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
         }
     }
@@ -463,9 +499,19 @@ static uint32_t VLDiagnosticStyle(const VLOptions* options, const VLWriter* err)
     return style | (color ? uint32_t(VLWriterStyle_Color) : 0u);
 }
 
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err);
+
 int VLCommandLineMain(int argc, char** argv, VLWriter* out, VLWriter* err) {
     VLOptions options = VLParseOptions(argc, argv, out, err);
     err->style = VLDiagnosticStyle(&options, err);
+    int status = VLRunOptionsGiven(&options, argc, argv, out, err);
+    VLSelectionFree(&options.selection);
+    return status;
+}
+
+// The program once the options are examined.
+static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* out, VLWriter* err) {
+    VLOptions& options = *given;
     const char* program = argc > 0 && argv[0] ? argv[0] : "vellum";
     if (options.help) {
         VLPrintHelp(program, out);

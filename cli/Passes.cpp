@@ -2,7 +2,10 @@
 // program over the data. The measuring pass lets the member display learn its
 // column widths (and, with -debug, prints the execution trace); the printing
 // pass prints members, print output and the report that ends a run.
+#include <cstdlib>
+
 #include "CommandLine.h"
+#include "output/Events.h"
 
 static void VLWriteString(VLWriter* writer, VLString text) {
     VLWrite(writer, text.chars, text.length);
@@ -148,37 +151,127 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
     }
 }
 
-// What a pass shows, and the count of member lines (the no-members warning).
-struct VLPassShow {
-    VLColumns* columns;
-    VLWriter* display;  // null in the measuring pass
-    VLWriter* out;
-    bool printing;
-    uint64_t exported;
+// ---------------------------------------------------------------------------
+// The member-event stream
+// ---------------------------------------------------------------------------
+
+// A pass's view of the run: the sink, the path builder and the selection it
+// keeps up to date, and the structs open now (with, under a selection,
+// whether the sink has been given their begin yet).
+struct VLEventStream {
+    VLOutputSink* sink;
+    VLPathBuilder* paths;     // null: paths not followed
+    VLSelection* selection;   // null: everything goes to the sink
+    VLRuntime* runtime;
+    VLWriter* out;            // print output of a text pass with -debug
+    uint64_t members;         // members shown
+    uint64_t selected;        // members handed to the sink
+    VLStructEvent* open;      // open structs, innermost last
+    bool* delivered;          // per open struct: the sink has its begin
+    uint32_t depth;
+    uint32_t capacity;
+    bool printing;            // the last pass: prints and reports go to the sink
 };
 
-// The front end's part of a step that ran while members are shown: a header,
-// the end of a struct, a member line or print output.
-static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction* instruction) {
-    if (VLIsMemberKind(instruction->type)) {  // one exported member line
-        VLPrintMember(const_cast<VLInstruction*>(instruction), runtime, show->columns, show->display);
-        ++show->exported;
+// The cursor (the global frame's second slot: where the next member is read).
+static inline int64_t VLCursorOf(VLRuntime* runtime) {
+    return VLSlotValue(runtime, VLLocation{VLLocationKind_Global, 0, 1});
+}
+
+// Gives the sink the begins it has not had of the open structs (a selected
+// event inside them follows).
+static void VLDeliverOpenStructs(VLEventStream* stream) {
+    for (uint32_t i = 0; i < stream->depth; ++i) {
+        if (stream->delivered[i]) continue;
+        stream->delivered[i] = true;
+        if (stream->paths) stream->open[i].path = {stream->paths->levels[i + 1].prefixLength, stream->paths->text};
+        stream->sink->structBegin(stream->sink->context, &stream->open[i]);
+    }
+}
+
+static void VLStreamStructBegin(VLEventStream* stream, const VLInstruction* pushFrame) {
+    VLRuntime* runtime = stream->runtime;
+    if (stream->depth == stream->capacity) {
+        stream->capacity = stream->capacity ? 2 * stream->capacity : 16;
+        stream->open = static_cast<VLStructEvent*>(realloc(stream->open, sizeof(VLStructEvent) * stream->capacity));
+        stream->delivered = static_cast<bool*>(realloc(stream->delivered, sizeof(bool) * stream->capacity));
+        VL_ASSERT(stream->open && stream->delivered);
+    }
+    VLStructEvent* event = &stream->open[stream->depth];
+    bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
+    *event = VLStructEvent{pushFrame, VLPushedType(pushFrame, runtime), pushFrame->pushFrame.name, isArray,
+                           isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}};
+    bool deliver = true;
+    if (stream->paths) VLPathEnterStruct(stream->paths, event);
+    if (stream->selection) {
+        VLString name = stream->depth == 0 && event->type ? event->type->name : event->name;
+        deliver = VLSelectEnter(stream->selection, name, stream->paths->lastOccurrence, isArray, event->index);
+    }
+    stream->delivered[stream->depth] = false;
+    stream->depth++;
+    if (deliver) VLDeliverOpenStructs(stream);
+}
+
+static void VLStreamStructEnd(VLEventStream* stream) {
+    if (stream->depth == 0) return;  // a frame the stream never saw begin
+    stream->depth--;
+    VLStructEvent* event = &stream->open[stream->depth];
+    event->size = VLCursorOf(stream->runtime) - event->offset;
+    if (stream->paths) {
+        event->path = VLPathStructText(stream->paths);
+        VLPathLeaveStruct(stream->paths);
+    }
+    if (stream->selection) VLSelectLeave(stream->selection);
+    if (stream->delivered[stream->depth]) stream->sink->structEnd(stream->sink->context, event);
+}
+
+static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruction) {
+    VLRuntime* runtime = stream->runtime;
+    bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
+    VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
+                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}};
+    ++stream->members;
+    if (stream->paths) {
+        VLPathAddMember(stream->paths, &event);
+        event.path = VLPathText(stream->paths);
+    }
+    if (stream->selection) {
+        if (!VLSelectMember(stream->selection, instruction->scalarExport.name, stream->paths->lastOccurrence,
+                            isArray, event.index))
+            return;
+        VLDeliverOpenStructs(stream);
+    }
+    ++stream->selected;
+    stream->sink->member(stream->sink->context, &event);
+}
+
+static void VLStreamPrint(VLEventStream* stream, const VLInstruction* instruction) {
+    if (!stream->printing) return;
+    if (stream->selection) {
+        if (!VLSelectInside(stream->selection)) return;
+        VLDeliverOpenStructs(stream);
+    }
+    VLPrintEvent event = {instruction->print.message, instruction->print.value.kind != VLLocationKind_None, 0};
+    if (event.hasValue) event.value = *VLResolveLocation(stream->runtime, instruction->print.value);
+    stream->sink->print(stream->sink->context, &event);
+}
+
+// The front end's part of a step that ran while members are shown: a struct
+// begins or ends, a member is shown, a print prints.
+static void VLShowStep(VLEventStream* stream, const VLInstruction* instruction) {
+    if (VLIsMemberKind(instruction->type)) {  // one shown member
+        VLStreamMember(stream, const_cast<VLInstruction*>(instruction));
         return;
     }
     switch (instruction->type) {
-    case VLInstructionType_PushFrame:  // a struct member begins: its header line
-        VLPrintStructHeader(instruction, runtime, show->display);
+    case VLInstructionType_PushFrame:  // a struct member begins
+        VLStreamStructBegin(stream, instruction);
         break;
-    case VLInstructionType_PopFrame:  // a struct member ends: back to the first column
-        VLPrintStructEnd(show->columns, show->display);
+    case VLInstructionType_PopFrame:  // a struct member ends
+        VLStreamStructEnd(stream);
         break;
     case VLInstructionType_Print:  // the message, and the value when one is given
-        if (!show->printing) break;
-        VLWriteString(show->out, instruction->print.message);
-        if (instruction->print.value.kind != VLLocationKind_None)
-            VLWritef(show->out, " %lli",
-                     static_cast<long long>(*VLResolveLocation(runtime, instruction->print.value)));
-        VLWriteChar(show->out, '\n');
+        VLStreamPrint(stream, instruction);
         break;
     default:  // nothing to show
         break;
@@ -186,33 +279,87 @@ static void VLShowStep(VLPassShow* show, VLRuntime* runtime, const VLInstruction
 }
 
 // The run loop hands every step to show straight to VLShowStep and runs on;
-// member lines, by far the most frequent, go first.
+// members, by far the most frequent, go first.
 static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
-    VLPassShow* show = static_cast<VLPassShow*>(context);
+    VLEventStream* stream = static_cast<VLEventStream*>(context);
+    (void)runtime;
     VLInstruction* instruction = result->instruction;
-    if (VLIsMemberKind(instruction->type)) {
-        VLPrintMember(instruction, runtime, show->columns, show->display);
-        ++show->exported;
-    } else {
-        VLShowStep(show, runtime, instruction);
-    }
+    if (VLIsMemberKind(instruction->type))
+        VLStreamMember(stream, instruction);
+    else
+        VLShowStep(stream, instruction);
     return true;
 }
 
+// The member or struct a report stopped the run at, in path notation: the
+// member of the failing instruction, or the struct whose body was running.
+static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* result, char* buffer,
+                             uint32_t capacity) {
+    if (!stream->paths) return {0, ""};
+    const VLInstruction* instruction = result->instruction;
+    bool isArray = false;
+    if (instruction->type == VLInstructionType_PushFrame)
+        isArray = instruction->pushFrame.arrayCount.kind != VLLocationKind_None;
+    else if (VLIsMemberKind(instruction->type))
+        isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
+    uint32_t index = isArray ? VLElementIndex(stream->runtime, 2) : 0;
+    return {VLPathOfPending(stream->paths, instruction, isArray, index, buffer, capacity), buffer};
+}
+
+// The report of a failed step: excerpts and messages to standard error as
+// always, and the messages alone with the path to the sink.
+static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLProgram* program,
+                           const VLFile* layout, const VLFile* data, VLWriter* err) {
+    char pathText[4096];
+    VLString path = VLReportPath(stream, result, pathText, sizeof pathText);
+    VLPrintReports(result, layout, data, err);
+    VLWriteReportContext(result, stream->runtime, program, layout, data, path, err);
+    VLWriter messages;
+    VLWriterInitMemory(&messages);
+    VLPrintReports(result, nullptr, data, &messages);  // no layout: no excerpts
+    uint32_t length = uint32_t(messages.used);
+    while (length && messages.buffer[length - 1] == '\n') --length;
+    VLReportEvent event = {result, {length, messages.buffer}, path, VLCursorOf(stream->runtime)};
+    if (result->flags & VLRuntimeResultFlag_InvalidAddress) event.offset = result->address;
+    stream->sink->report(stream->sink->context, &event);
+    VLWriterFree(&messages);
+}
+
+// The report of a run cut short by -limit, which has no instruction of its own.
+static void VLStreamStepLimit(VLEventStream* stream, uint64_t stepLimit, VLWriter* err) {
+    char message[96];
+    int length = snprintf(message, sizeof message, "Run stopped after %llu instructions.",
+                          static_cast<unsigned long long>(stepLimit));
+    VLWrite(err, message, size_t(length));
+    VLWriteChar(err, '\n');
+    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
+    VLReportEvent event = {nullptr, {uint32_t(length), message}, path, VLCursorOf(stream->runtime)};
+    stream->sink->report(stream->sink->context, &event);
+}
+
 // One pass over the data with a fresh runtime whose records come from
-// `arena`. The measuring pass (`printing` false) prints nothing but the
-// trace; the printing pass prints members, print output, reports and the
-// no-members warning.
+// `arena`. Passes before the last show the sink their members (and, when
+// paths are followed, their structs) but nothing else; with -debug the first
+// prints the trace. The last pass also gives the sink prints and the report.
 static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layout,
-                      const VLRunOptions* options, VLColumns* columns, bool printing,
-                      VLArena* arena, VLWriter* out, VLWriter* err) {
+                      const VLRunOptions* options, VLEventStream* stream, uint32_t pass, VLArena* arena,
+                      VLWriter* debugOut, VLWriter* err) {
     VLRuntime runtime;
     VLRuntimeInit(&runtime, program, reinterpret_cast<const uint8_t*>(data->data), data->size, arena);
-    VLPassShow show = {columns, printing ? out : nullptr, out, printing, 0};
-    bool trace = options->debug && !printing;
+    stream->runtime = &runtime;
+    stream->members = stream->selected = 0;
+    stream->depth = 0;
+    stream->printing = pass + 1 == stream->sink->passes;
+    if (stream->paths) VLPathReset(stream->paths);
+    if (stream->selection) VLSelectionReset(stream->selection);
+    bool trace = options->debug && pass == 0;
     uint64_t stepsLeft = options->stepLimit ? options->stepLimit : UINT64_MAX;
     uint32_t depth = 0;
     bool reported = false;
+    // A measuring pass that follows no paths needs to see members only:
+    // struct headers and print output are not measured, and every member
+    // line starts at the first column anyway.
+    uint32_t kinds = stream->printing || stream->paths ? VLRuntimeShow_All : VLRuntimeShow_Members;
     for (;;) {
         // The trace shows every instruction before it runs, so it goes one
         // step at a time; otherwise the runtime runs on, handing what there
@@ -220,59 +367,84 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLRuntimeResult result;
         if (trace) {
             if (stepsLeft == 0 || VLRuntimeHasEnded(&runtime)) break;
-            VLTraceInstruction(&runtime, &depth, out);
+            VLTraceInstruction(&runtime, &depth, debugOut);
             --stepsLeft;
             result = VLRuntimeStep(&runtime);
         } else {
-            // The measuring pass sees only members: struct headers and print
-            // output are not measured, and every member line starts at the
-            // first column anyway.
-            uint32_t kinds = printing ? VLRuntimeShow_All : VLRuntimeShow_Members;
-            result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, &show);
+            result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, stream);
         }
         VLInstruction* instruction = result.instruction;
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
-                if (printing) {
-                    VLWritef(err, "Run stopped after %llu instructions.\n",
-                             static_cast<unsigned long long>(options->stepLimit));
-                    VLWriteStepLimitHint(&runtime, program, err);
+                if (stream->printing) {
+                    VLStreamStepLimit(stream, options->stepLimit, err);
+                    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
+                    VLWriteStepLimitHint(&runtime, program, path, err);
                 }
                 reported = true;
             }
             break;
         }
         if (result.flags) {
-            if (printing) {
-                VLPrintReports(&result, layout, data, err);
-                VLWriteReportContext(&result, &runtime, program, layout, data, err);
-            }
+            if (stream->printing) VLStreamReport(stream, &result, program, layout, data, err);
             reported = true;
             break;
         }
-        if (runtime.membersHidden == 0) VLShowStep(&show, &runtime, instruction);
+        if (runtime.membersHidden == 0) VLShowStep(stream, instruction);
     }
-    if (printing && show.exported == 0) {
-        VLWriteText(out, "WARNING No members exported, this can be due to missing 'layout' or "
-                         "because type had no members.\n");
-        VLWriteNoMembersHint(program, reported, err);
-    }
+    VLRunEndEvent end = {pass, stream->printing, reported, stream->members, stream->selected};
+    stream->sink->end(stream->sink->context, &end);
+    if (stream->printing && stream->members == 0) VLWriteNoMembersHint(program, reported, err);
     return reported;
+}
+
+// Warns on standard error of every -select PATH that selected nothing.
+static void VLWarnUnmatched(const VLSelection* selection, VLWriter* err) {
+    for (uint32_t p = 0; p < selection->patternCount; ++p) {
+        if (selection->patterns[p].matched) continue;
+        VLWritef(err, "WARNING -select %s selects no member.\n", selection->patterns[p].text);
+    }
 }
 
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err) {
-    if (options->debug) VLPrintListing(program, out);
-    VLColumns columns = {};
+    // The JSON outputs own standard output: the listing and trace go to
+    // standard error with them.
+    VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
+    if (options->debug) VLPrintListing(program, debugOut);
+    VLPathBuilder paths = {};
+    // Report context for a person names the member by its path.
+    bool followPaths = options->format != VLOutputFormat_Text || options->selection || VLWantsHints(err);
+    if (followPaths) VLPathInit(&paths, program);
+    VLTextSink text;
+    VLNdjsonSink ndjson;
+    VLJsonSink json;
+    VLOutputSink sink;
+    switch (options->format) {
+        case VLOutputFormat_Ndjson: sink = VLMakeNdjsonSink(&ndjson, out, err); break;
+        case VLOutputFormat_Json: sink = VLMakeJsonSink(&json, out, err, layout, data); break;
+        default: sink = VLMakeTextSink(&text, out); break;
+    }
+    VLEventStream stream = {};
+    stream.sink = &sink;
+    stream.paths = followPaths ? &paths : nullptr;
+    stream.selection = options->selection;
     // The measuring pass's records are never read again: the printing pass
     // gets the same memory, already mapped, instead of fresh pages.
     VLArena arena = {};
     bool reported = false;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (options->debug) VLWriteChar(out, '\n');
-        if (pass == 1) VLArenaReset(&arena);
-        reported = VLRunPass(program, data, layout, options, &columns, pass == 1, &arena, out, err);
+    for (uint32_t pass = 0; pass < sink.passes; ++pass) {
+        if (options->debug) VLWriteChar(debugOut, '\n');
+        if (pass > 0) VLArenaReset(&arena);
+        if (stream.selection) {  // the counts of the last pass decide the warnings
+            for (uint32_t p = 0; p < stream.selection->patternCount; ++p) stream.selection->patterns[p].matched = 0;
+        }
+        reported = VLRunPass(program, data, layout, options, &stream, pass, &arena, debugOut, err);
     }
+    if (stream.selection) VLWarnUnmatched(stream.selection, err);
     VLArenaRelease(&arena);
+    free(stream.open);
+    free(stream.delivered);
+    if (followPaths) VLPathFree(&paths);
     return reported;
 }

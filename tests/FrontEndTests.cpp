@@ -676,7 +676,7 @@ PassOutput RunPasses(VLProgram* program, const std::string& layoutText, const st
                      uint32_t debug = 0, uint64_t stepLimit = 0) {
     VLFile layout = {"l.vlt", layoutText.size(), const_cast<char*>(layoutText.c_str()), nullptr};
     VLFile data = {"d.bin", dataBytes.size(), const_cast<char*>(dataBytes.data()), nullptr};
-    VLRunOptions options = {debug, stepLimit, 0};
+    VLRunOptions options = {debug, stepLimit, 0, VLOutputFormat_Text, nullptr};
     VLWriter out, err;
     VLWriterInitMemory(&out);
     VLWriterInitMemory(&err);

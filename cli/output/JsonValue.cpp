@@ -1,0 +1,254 @@
+// JsonValue.cpp - the JSON texts both JSON outputs share: strings of any
+// bytes, and the fields of a member and of a report.
+//
+// A member's value comes from the same decoding as the text column
+// (VLDecodeValue in Display.cpp) and its "text" field is the text column's
+// own formatter output; this file only writes them as JSON. Each kind of
+// value has one case in VLWriteJsonValue, so a new kind of member adds a case
+// there.
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "Events.h"
+
+static constexpr char VLLowerHex[] = "0123456789abcdef";
+
+// ---------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------
+
+// Length of the valid UTF-8 sequence that starts at `bytes` (1 to 4), or 0
+// when the bytes there are no valid sequence (overlong forms, surrogates and
+// values above U+10FFFF are invalid). `available` bytes can be read.
+static uint32_t VLUtf8SequenceLength(const uint8_t* bytes, uint64_t available) {
+    uint8_t first = bytes[0];
+    uint32_t length;
+    uint8_t low = 0x80, high = 0xBF;  // range of the second byte
+    if (first >= 0xC2 && first <= 0xDF) {
+        length = 2;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+        length = 3;
+        if (first == 0xE0) low = 0xA0;
+        if (first == 0xED) high = 0x9F;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        length = 4;
+        if (first == 0xF0) low = 0x90;
+        if (first == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (available < length) return 0;
+    if (bytes[1] < low || bytes[1] > high) return 0;
+    for (uint32_t i = 2; i < length; ++i)
+        if ((bytes[i] & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+// Writes the escaped form of bytes[0, count) at `to`: at most 6 bytes per
+// input byte. Returns the end.
+static char* VLPutJsonChars(char* to, const uint8_t* bytes, uint64_t count) {
+    for (uint64_t i = 0; i < count;) {
+        uint8_t byte = bytes[i];
+        if (byte >= 0x20 && byte < 0x80) {
+            if (byte == '"' || byte == '\\') *to++ = '\\';
+            *to++ = char(byte);
+            ++i;
+            continue;
+        }
+        if (byte < 0x20) {
+            *to++ = '\\';
+            switch (byte) {
+                case '\n': *to++ = 'n'; break;
+                case '\r': *to++ = 'r'; break;
+                case '\t': *to++ = 't'; break;
+                case '\b': *to++ = 'b'; break;
+                case '\f': *to++ = 'f'; break;
+                default:
+                    memcpy(to, "u00", 3);
+                    to[3] = VLLowerHex[byte >> 4];
+                    to[4] = VLLowerHex[byte & 15];
+                    to += 5;
+                    break;
+            }
+            ++i;
+            continue;
+        }
+        uint32_t length = VLUtf8SequenceLength(bytes + i, count - i);
+        if (length) {
+            memcpy(to, bytes + i, length);
+            to += length;
+            i += length;
+        } else {  // not UTF-8: the byte as a lone low surrogate U+DC80..U+DCFF
+            memcpy(to, "\\udc", 4);
+            to[4] = VLLowerHex[byte >> 4];
+            to[5] = VLLowerHex[byte & 15];
+            to += 6;
+            ++i;
+        }
+    }
+    return to;
+}
+
+enum : uint64_t { VLJsonChunk = 4096 };
+
+void VLWriteJsonString(VLWriter* out, const char* chars, uint64_t length) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(chars);
+    VLWriteChar(out, '"');
+    // In pieces, so that a long string needs no buffer of its escaped size; a
+    // piece ends before a byte that could continue a sequence across it.
+    uint64_t done = 0;
+    while (done < length) {
+        uint64_t count = length - done < VLJsonChunk ? length - done : VLJsonChunk;
+        if (done + count < length)
+            while (count > VLJsonChunk - 4 && (bytes[done + count] & 0xC0) == 0x80) --count;
+        char* start = VLWriterReserve(out, 6 * count);
+        out->used += size_t(VLPutJsonChars(start, bytes + done, count) - start);
+        done += count;
+    }
+    VLWriteChar(out, '"');
+}
+
+// ---------------------------------------------------------------------------
+// Member fields
+// ---------------------------------------------------------------------------
+
+static void VLWriteString(VLWriter* writer, VLString text) { VLWrite(writer, text.chars, text.length); }
+
+static void VLWriteUnsigned(VLWriter* out, uint64_t value) {
+    char* start = VLWriterReserve(out, 24);
+    out->used += size_t(std::to_chars(start, start + 24, value).ptr - start);
+}
+
+static void VLWriteSigned(VLWriter* out, int64_t value) {
+    char* start = VLWriterReserve(out, 24);
+    out->used += size_t(std::to_chars(start, start + 24, value).ptr - start);
+}
+
+// Every byte of the member in file order as two lowercase hexadecimal digits.
+static void VLWriteJsonHex(VLWriter* out, const VLMemberBytes* bytes) {
+    VLWriteChar(out, '"');
+    for (uint64_t done = 0; done < bytes->size;) {
+        uint64_t count = bytes->size - done < VLJsonChunk ? bytes->size - done : VLJsonChunk;
+        char* cursor = VLWriterReserve(out, 2 * count);
+        for (uint64_t i = 0; i < count; ++i) {
+            uint8_t byte = VLMemberByte(bytes, done + i);
+            cursor[2 * i] = VLLowerHex[byte >> 4];
+            cursor[2 * i + 1] = VLLowerHex[byte & 15];
+        }
+        out->used += size_t(2 * count);
+        done += count;
+    }
+    VLWriteChar(out, '"');
+}
+
+// A float as the shortest number that reads back as the same value; the
+// non-finite values as the strings "nan", "inf" and "-inf".
+static void VLWriteJsonFloat(VLWriter* out, uint64_t bits, uint64_t size) {
+    double value = size == 4 ? double(std::bit_cast<float>(uint32_t(bits))) : std::bit_cast<double>(bits);
+    if (std::isnan(value)) return VLWriteText(out, "\"nan\"");
+    if (std::isinf(value)) return VLWriteText(out, value > 0 ? "\"inf\"" : "\"-inf\"");
+    char* start = VLWriterReserve(out, 40);
+    std::to_chars_result result = size == 4 ? std::to_chars(start, start + 40, std::bit_cast<float>(uint32_t(bits)))
+                                            : std::to_chars(start, start + 40, value);
+    out->used += size_t(result.ptr - start);
+}
+
+// The bytes of a member wholly in the data, or (never for a member the run
+// showed) the part that is.
+static void VLWriteJsonBytesAsString(VLWriter* out, const VLMemberBytes* bytes) {
+    uint64_t available = bytes->address < bytes->dataSize ? bytes->dataSize - bytes->address : 0;
+    if (available > bytes->size) available = bytes->size;
+    VLWriteJsonString(out, reinterpret_cast<const char*>(bytes->data + bytes->address), available);
+}
+
+// `,"names":[...]`: the entry the text column shows the value by, or the
+// flags it is made of.
+static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLMemberEvent* event,
+                             uint64_t value) {
+    VLWriteText(out, ",\"names\":[");
+    uint32_t flags = event->instruction->scalarExport.flags;
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->bytes, flags)) {
+        VLWriteJsonString(out, entry->name.chars, entry->name.length);
+    } else {
+        bool first = true;
+        for (const VLEnumValue* entry = VLNextEnumerationFlag(enumeration->values, &value); entry;
+             entry = VLNextEnumerationFlag(entry->next, &value)) {
+            if (!first) VLWriteChar(out, ',');
+            VLWriteJsonString(out, entry->name.chars, entry->name.length);
+            first = false;
+        }
+    }
+    VLWriteChar(out, ']');
+}
+
+// `"value":...` by the kind of value (and `"names"` for an enumeration).
+static void VLWriteJsonValue(VLWriter* out, const VLMemberEvent* event, VLDecodedValue value) {
+    const auto& scalar = event->instruction->scalarExport;
+    VLWriteText(out, ",\"value\":");
+    switch (value.kind) {
+        case VLValueKind_Unsigned:  // exact, all 64 bits
+            VLWriteUnsigned(out, value.bits);
+            break;
+        case VLValueKind_Signed:
+            VLWriteSigned(out, int64_t(value.bits));
+            break;
+        case VLValueKind_Float:
+            VLWriteJsonFloat(out, value.bits, event->bytes.size);
+            break;
+        case VLValueKind_String:
+            VLWriteJsonBytesAsString(out, &event->bytes);
+            break;
+        case VLValueKind_Enumeration:  // the number, then the names it is shown by
+            VLWriteUnsigned(out, value.bits);
+            VLWriteJsonNames(out, scalar.enumeration, event, value.bits);
+            break;
+        default:  // raw and wide members: all bytes in hexadecimal
+            VLWriteJsonHex(out, &event->bytes);
+            break;
+    }
+}
+
+void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event) {
+    const VLInstruction* instruction = event->instruction;
+    const auto& scalar = instruction->scalarExport;
+    VLString path = event->path;
+    if (path.length) {
+        VLWriteText(out, "\"path\":\"");
+        VLWriteString(out, path);  // names are identifiers: nothing to escape
+        VLWriteText(out, "\",");
+    }
+    VLWriteText(out, "\"offset\":");
+    VLWriteUnsigned(out, event->bytes.address);
+    VLWriteText(out, ",\"size\":");
+    VLWriteUnsigned(out, event->bytes.size);
+    VLWriteText(out, ",\"type\":\"");
+    VLWriteText(out, VLMemberTypeName(instruction->type, scalar.flags, scalar.enumeration));
+    VLWriteChar(out, '"');
+    if (const char* display = VLMemberDisplayName(scalar.flags, scalar.enumeration)) {
+        VLWriteText(out, ",\"display\":\"");
+        VLWriteText(out, display);
+        VLWriteChar(out, '"');
+    }
+    if (scalar.enumeration) {
+        VLWriteText(out, ",\"enum\":");
+        VLWriteJsonString(out, scalar.enumeration->name.chars, scalar.enumeration->name.length);
+    }
+    VLWriteJsonValue(out, event, VLDecodeValue(instruction->type, scalar.flags, scalar.enumeration, &event->bytes));
+    char text[VLValueTextLimit];
+    uint32_t length = VLFormatValue(instruction->type, scalar.flags, scalar.enumeration, &event->bytes, text);
+    VLWriteText(out, ",\"text\":");
+    VLWriteJsonString(out, text, length);
+}
+
+void VLWriteJsonReportFields(VLWriter* out, const VLReportEvent* event, const char* messageKey) {
+    VLWriteChar(out, '"');
+    VLWriteText(out, messageKey);
+    VLWriteText(out, "\":");
+    VLWriteJsonString(out, event->message.chars, event->message.length);
+    VLWriteText(out, ",\"path\":");
+    VLWriteJsonString(out, event->path.chars, event->path.length);
+    VLWriteText(out, ",\"offset\":");
+    VLWriteSigned(out, event->offset);
+}
