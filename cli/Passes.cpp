@@ -137,6 +137,17 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLWriteString(err, subject.name);
         VLWritef(err, "' is beyond its array count %u.\n", result->elementCount);
     }
+    if (flags & (VLRuntimeResultFlag_NoFinalByte | VLRuntimeResultFlag_ValueTooLarge)) {
+        const auto& member = instruction->scalarExport;
+        VLPrintRangeLocation(err, layout, member.sizeFirst, member.sizeEnd);
+        VLWriteText(err, "Variable-length integer '");
+        VLWriteString(err, member.name);
+        if (flags & VLRuntimeResultFlag_NoFinalByte)
+            VLWritef(err, "' has no final byte within its bound of %lli byte(s) and the end of the data.\n",
+                     static_cast<long long>(result->size));
+        else
+            VLWriteText(err, "' needs more than 64 bits.\n");
+    }
     if (flags & VLRuntimeResultFlag_MemoryLimit) {
         VLString name = VLCountSubjectOf(instruction).name;
         VLWritef(err, "Member records of one run are limited to %llu MiB; the run stops ",
@@ -229,7 +240,8 @@ static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruct
     VLRuntime* runtime = stream->runtime;
     bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
-                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}};
+                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}};
+    VLValueSourceOf(instruction, runtime, &event.bytes, &event.value);
     ++stream->members;
     if (stream->paths) {
         VLPathAddMember(stream->paths, &event);
