@@ -13,9 +13,8 @@ static bool VLIsPunctuation(const VLToken* token, uint32_t code) {
     return token && token->type == VLTokenType_Punctuation && token->punctuation.code == code;
 }
 
-static bool VLIsScalar(const VLInstruction* instruction) {
-    return instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF;
-}
+// Every kind the front end shows as a member line records its member in scalarExport.
+static bool VLIsScalar(const VLInstruction* instruction) { return VLIsMemberKind(instruction->type); }
 
 // The struct whose body holds an instruction, or null at the top level.
 static const VLTypeDefinition* VLStructOf(const VLProgram* program, uint32_t index) {
@@ -67,17 +66,29 @@ static void VLWriteAddress(VLWriter* err, int64_t address) {
     else VLWritef(err, "0x%llx", static_cast<unsigned long long>(address));
 }
 
-// A scalar member's type as declared: u(4), s(2), f(8), raw(16), string(5) or Enum(1).
+// The word that declares a member of this kind, as the layout writes it.
+static const char* VLMemberWord(const VLInstruction* instruction) {
+    const auto& member = instruction->scalarExport;
+    switch (instruction->type) {
+        case VLInstructionType_ScalarMemberS: return "s";
+        case VLInstructionType_ScalarMemberF: return "f";
+        case VLInstructionType_ZStringMember: return "zstring";
+        case VLInstructionType_ULebMember: return "uleb";
+        case VLInstructionType_SLebMember: return "sleb";
+        case VLInstructionType_VlqMember: return "vlq";
+        case VLInstructionType_ShowMember: return "show";
+        default: break;
+    }
+    if (member.flags & VLMemberFlag_Raw) return "raw";
+    return VLDisplayTypeOf(member.flags) == VLDisplayType_String ? "string" : "u";
+}
+
+// A member's type as declared: u(4), s(2), f(8), raw(16), string(5), zstring(64) or Enum(1).
 static void VLWriteScalarKind(const VLInstruction* instruction, int64_t size, VLWriter* err) {
     const auto& member = instruction->scalarExport;
-    const char* word = instruction->type == VLInstructionType_ScalarMemberS   ? "s"
-                       : instruction->type == VLInstructionType_ScalarMemberF ? "f"
-                       : (member.flags & VLMemberFlag_Raw) && !member.enumeration ? "raw"
-                       : VLDisplayTypeOf(member.flags) == VLDisplayType_String   ? "string"
-                                                                                 : "u";
     if (member.enumeration) VLWrite(err, member.enumeration->name.chars, member.enumeration->name.length);
-    else VLWriteText(err, word);
-    VLWritef(err, "(%lld)", static_cast<long long>(size));
+    else VLWriteText(err, VLMemberWord(instruction));
+    if (instruction->type != VLInstructionType_ShowMember) VLWritef(err, "(%lld)", static_cast<long long>(size));
 }
 
 // The type a failed push-frame was to instantiate (its frame was not pushed).
