@@ -326,16 +326,16 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
 // always, and the messages alone with the path to the sink.
 static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLProgram* program,
                            const VLFile* layout, const VLFile* data, VLWriter* err) {
+    char pathText[4096];
+    VLString path = VLReportPath(stream, result, pathText, sizeof pathText);
     VLPrintReports(result, layout, data, err);
-    VLWriteReportContext(result, stream->runtime, program, layout, data, err);
+    VLWriteReportContext(result, stream->runtime, program, layout, data, path, err);
     VLWriter messages;
     VLWriterInitMemory(&messages);
     VLPrintReports(result, nullptr, data, &messages);  // no layout: no excerpts
     uint32_t length = uint32_t(messages.used);
     while (length && messages.buffer[length - 1] == '\n') --length;
-    char path[4096];
-    VLReportEvent event = {result, {length, messages.buffer}, VLReportPath(stream, result, path, sizeof path),
-                           VLCursorOf(stream->runtime)};
+    VLReportEvent event = {result, {length, messages.buffer}, path, VLCursorOf(stream->runtime)};
     if (result->flags & VLRuntimeResultFlag_InvalidAddress) event.offset = result->address;
     stream->sink->report(stream->sink->context, &event);
     VLWriterFree(&messages);
@@ -392,7 +392,11 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLInstruction* instruction = result.instruction;
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
-                if (stream->printing) VLStreamStepLimit(stream, options->stepLimit, err);
+                if (stream->printing) {
+                    VLStreamStepLimit(stream, options->stepLimit, err);
+                    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
+                    VLWriteStepLimitHint(&runtime, program, path, err);
+                }
                 reported = true;
             }
             break;
@@ -425,7 +429,8 @@ bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
     VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
-    bool followPaths = options->format != VLOutputFormat_Text || options->selection;
+    // Report context for a person names the member by its path.
+    bool followPaths = options->format != VLOutputFormat_Text || options->selection || VLWantsHints(err);
     if (followPaths) VLPathInit(&paths, program);
     VLTextSink text;
     VLNdjsonSink ndjson;
