@@ -168,8 +168,8 @@ static void VLWriteJsonBytesAsString(VLWriter* out, const VLMemberBytes* bytes) 
 static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLMemberEvent* event,
                              uint64_t value) {
     VLWriteText(out, ",\"names\":[");
-    uint32_t flags = event->instruction->scalarExport.flags;
-    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->bytes, flags)) {
+    uint32_t flags = event->value.flags;
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->value.bytes, flags)) {
         VLWriteJsonString(out, entry->name.chars, entry->name.length);
     } else {
         bool first = true;
@@ -195,17 +195,17 @@ static void VLWriteJsonValue(VLWriter* out, const VLMemberEvent* event, VLDecode
             VLWriteSigned(out, int64_t(value.bits));
             break;
         case VLValueKind_Float:
-            VLWriteJsonFloat(out, value.bits, event->bytes.size);
+            VLWriteJsonFloat(out, value.bits, event->value.bytes.size);
             break;
         case VLValueKind_String:
-            VLWriteJsonBytesAsString(out, &event->bytes);
+            VLWriteJsonBytesAsString(out, &event->value.bytes);
             break;
         case VLValueKind_Enumeration:  // the number, then the names it is shown by
             VLWriteUnsigned(out, value.bits);
             VLWriteJsonNames(out, scalar.enumeration, event, value.bits);
             break;
         default:  // raw and wide members: all bytes in hexadecimal
-            VLWriteJsonHex(out, &event->bytes);
+            VLWriteJsonHex(out, &event->value.bytes);
             break;
     }
 }
@@ -235,9 +235,10 @@ void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event) {
         VLWriteText(out, ",\"enum\":");
         VLWriteJsonString(out, scalar.enumeration->name.chars, scalar.enumeration->name.length);
     }
-    VLWriteJsonValue(out, event, VLDecodeValue(instruction->type, scalar.flags, scalar.enumeration, &event->bytes));
+    const VLValueSource& source = event->value;
+    VLWriteJsonValue(out, event, VLDecodeValue(source.type, source.flags, scalar.enumeration, &source.bytes));
     char text[VLValueTextLimit];
-    uint32_t length = VLFormatValue(instruction->type, scalar.flags, scalar.enumeration, &event->bytes, text);
+    uint32_t length = VLFormatValue(source.type, source.flags, scalar.enumeration, &source.bytes, text);
     VLWriteText(out, ",\"text\":");
     VLWriteJsonString(out, text, length);
 }

@@ -14,7 +14,7 @@ static void VLTextStructBegin(void* context, const VLStructEvent* event) {
 
 static void VLTextMember(void* context, const VLMemberEvent* event) {
     VLTextSink* sink = static_cast<VLTextSink*>(context);
-    VLPrintMemberLine(event->instruction, &event->bytes, event->isArray, event->index, &sink->columns,
+    VLPrintMemberLine(event->instruction, &event->bytes, &event->value, event->isArray, event->index, &sink->columns,
                       sink->printing ? sink->out : nullptr);
 }
 
