@@ -142,8 +142,12 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLPrintRangeLocation(err, layout, member.sizeFirst, member.sizeEnd);
         VLWriteText(err, "Variable-length integer '");
         VLWriteString(err, member.name);
-        if (flags & VLRuntimeResultFlag_NoFinalByte)
-            VLWritef(err, "' has no final byte within its bound of %lli byte(s) and the end of the data.\n",
+        uint64_t left = data->size - uint64_t(result->address);  // the member starts inside the data
+        if ((flags & VLRuntimeResultFlag_NoFinalByte) && left < uint64_t(result->size))
+            VLWritef(err, "' has no final byte before the end of the data (%llu byte(s) left).\n",
+                     static_cast<unsigned long long>(left));
+        else if (flags & VLRuntimeResultFlag_NoFinalByte)
+            VLWritef(err, "' has no final byte within its bound of %lli byte(s).\n",
                      static_cast<long long>(result->size));
         else
             VLWriteText(err, "' needs more than 64 bits.\n");

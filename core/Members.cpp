@@ -95,9 +95,10 @@ static void VLApplyModifier(VLContext* ctx, uint32_t modifier, uint32_t* flags, 
 static bool VLAcceptByteOrderExpression(VLContext* ctx, VLToken** open, bool* byteOrderGiven) {
     const VLToken* token = ctx->token;
     if (VLIsStopped(ctx) || !VLTokenIs(token, "endian") || !VLIsPunctuation(token->next, VLCode("("))) return false;
+    VLToken* word = ctx->token;
     VLConsume(ctx);
     if (*byteOrderGiven) {
-        VLRecordError(ctx, nullptr, "Byte order specified multiple times.");
+        VLRecordError(ctx, word, "Byte order specified multiple times.");
         return true;
     }
     *byteOrderGiven = true;

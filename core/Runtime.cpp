@@ -861,6 +861,7 @@ static void VLRunMeasuredMember(VLRuntime* runtime, const VLInstruction* instruc
             result->flags |= number.status == VLVarintStatus_NoFinalByte ? VLRuntimeResultFlag_NoFinalByte
                                                                           : VLRuntimeResultFlag_ValueTooLarge;
             result->size = bound;
+            result->address = address;
             return;
         }
         taken = number.length;

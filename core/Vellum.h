@@ -668,7 +668,7 @@ enum VLRuntimeResultFlag : uint32_t {
     VLRuntimeResultFlag_NestingTooDeep = 0x40,    // more struct levels than arrayIndices holds
     VLRuntimeResultFlag_ElementOutOfRange = 0x80, // element number not below the array's count
     VLRuntimeResultFlag_MemoryLimit = 0x100,      // member records would exceed the run's memoryLimit
-    VLRuntimeResultFlag_NoFinalByte = 0x200,      // a variable-length integer ends past its bound (size: the bound)
+    VLRuntimeResultFlag_NoFinalByte = 0x200,      // a variable-length integer ends past its bound (size: the bound, address: its own)
     VLRuntimeResultFlag_ValueTooLarge = 0x400,    // a variable-length integer needs more than 64 bits
 };
 
