@@ -186,6 +186,7 @@ struct VLEventStream {
     uint32_t depth;
     uint32_t capacity;
     bool printing;            // the last pass: prints and reports go to the sink
+    bool stopped;             // the sink ended the run (goOn)
 };
 
 // The cursor (the global frame's second slot: where the next member is read).
@@ -215,9 +216,12 @@ static void VLStreamStructBegin(VLEventStream* stream, const VLInstruction* push
     VLStructEvent* event = &stream->open[stream->depth];
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     *event = VLStructEvent{pushFrame, VLPushedType(pushFrame, runtime), pushFrame->pushFrame.name, isArray,
-                           isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}};
+                           isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}, 0};
     bool deliver = true;
-    if (stream->paths) VLPathEnterStruct(stream->paths, event);
+    if (stream->paths) {
+        VLPathEnterStruct(stream->paths, event);
+        event->occurrence = stream->paths->lastOccurrence;
+    }
     if (stream->selection) {
         VLString name = stream->depth == 0 && event->type ? event->type->name : event->name;
         deliver = VLSelectEnter(stream->selection, name, stream->paths->lastOccurrence, isArray, event->index);
@@ -244,12 +248,13 @@ static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruct
     VLRuntime* runtime = stream->runtime;
     bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
-                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}};
+                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}, 0};
     VLValueSourceOf(instruction, runtime, &event.bytes, &event.value);
     ++stream->members;
     if (stream->paths) {
         VLPathAddMember(stream->paths, &event);
         event.path = VLPathText(stream->paths);
+        event.occurrence = stream->paths->lastOccurrence;
     }
     if (stream->selection) {
         if (!VLSelectMember(stream->selection, instruction->scalarExport.name, stream->paths->lastOccurrence,
@@ -299,6 +304,10 @@ static void VLShowStep(VLEventStream* stream, const VLInstruction* instruction) 
 static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
     VLEventStream* stream = static_cast<VLEventStream*>(context);
     (void)runtime;
+    if (stream->sink->goOn && !stream->sink->goOn(stream->sink->context)) {
+        stream->stopped = true;
+        return false;
+    }
     VLInstruction* instruction = result->instruction;
     if (VLIsMemberKind(instruction->type))
         VLStreamMember(stream, instruction);
@@ -366,6 +375,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     stream->members = stream->selected = 0;
     stream->depth = 0;
     stream->printing = pass + 1 == stream->sink->passes;
+    stream->stopped = false;
     if (stream->paths) VLPathReset(stream->paths);
     if (stream->selection) VLSelectionReset(stream->selection);
     bool trace = options->debug && pass == 0;
@@ -390,6 +400,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, stream);
         }
         VLInstruction* instruction = result.instruction;
+        if (stream->stopped) break;  // the sink ended the run (it has seen the step already)
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
                 if (stream->printing) {
@@ -422,16 +433,43 @@ static void VLWarnUnmatched(const VLSelection* selection, VLWriter* err) {
     }
 }
 
+bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+               VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
+    if (options->debug) VLPrintListing(program, debugOut);
+    VLPathBuilder paths = {};
+    // Report context for a person names the member by its path.
+    bool followPaths = sink->needsPaths || options->selection || VLWantsHints(err);
+    if (followPaths) VLPathInit(&paths, program);
+    VLEventStream stream = {};
+    stream.sink = sink;
+    stream.paths = followPaths ? &paths : nullptr;
+    stream.selection = options->selection;
+    // The measuring pass's records are never read again: the printing pass
+    // gets the same memory, already mapped, instead of fresh pages.
+    VLArena arena = {};
+    bool reported = false;
+    for (uint32_t pass = 0; pass < sink->passes; ++pass) {
+        if (options->debug) VLWriteChar(debugOut, '\n');
+        if (pass > 0) VLArenaReset(&arena);
+        if (stream.selection) {  // the counts of the last pass decide the warnings
+            for (uint32_t p = 0; p < stream.selection->patternCount; ++p) stream.selection->patterns[p].matched = 0;
+        }
+        reported = VLRunPass(program, data, layout, options, &stream, pass, &arena, debugOut, err);
+        if (stream.stopped) break;
+    }
+    if (stream.selection && !stream.stopped) VLWarnUnmatched(stream.selection, err);
+    VLArenaRelease(&arena);
+    free(stream.open);
+    free(stream.delivered);
+    if (followPaths) VLPathFree(&paths);
+    return reported;
+}
+
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err) {
     // The JSON outputs own standard output: the listing and trace go to
     // standard error with them.
     VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
-    if (options->debug) VLPrintListing(program, debugOut);
-    VLPathBuilder paths = {};
-    // Report context for a person names the member by its path.
-    bool followPaths = options->format != VLOutputFormat_Text || options->selection || VLWantsHints(err);
-    if (followPaths) VLPathInit(&paths, program);
     VLTextSink text;
     VLNdjsonSink ndjson;
     VLJsonSink json;
@@ -441,26 +479,5 @@ bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
         case VLOutputFormat_Json: sink = VLMakeJsonSink(&json, out, err, layout, data); break;
         default: sink = VLMakeTextSink(&text, out); break;
     }
-    VLEventStream stream = {};
-    stream.sink = &sink;
-    stream.paths = followPaths ? &paths : nullptr;
-    stream.selection = options->selection;
-    // The measuring pass's records are never read again: the printing pass
-    // gets the same memory, already mapped, instead of fresh pages.
-    VLArena arena = {};
-    bool reported = false;
-    for (uint32_t pass = 0; pass < sink.passes; ++pass) {
-        if (options->debug) VLWriteChar(debugOut, '\n');
-        if (pass > 0) VLArenaReset(&arena);
-        if (stream.selection) {  // the counts of the last pass decide the warnings
-            for (uint32_t p = 0; p < stream.selection->patternCount; ++p) stream.selection->patterns[p].matched = 0;
-        }
-        reported = VLRunPass(program, data, layout, options, &stream, pass, &arena, debugOut, err);
-    }
-    if (stream.selection) VLWarnUnmatched(stream.selection, err);
-    VLArenaRelease(&arena);
-    free(stream.open);
-    free(stream.delivered);
-    if (followPaths) VLPathFree(&paths);
-    return reported;
+    return VLRunSink(program, layout, data, options, &sink, debugOut, err);
 }

@@ -30,6 +30,7 @@ struct VLStructEvent {
     int64_t offset;                  // the cursor where the struct began
     int64_t size;                    // struct end only: bytes the cursor advanced
     VLString path;                   // its path (empty when the run follows no paths)
+    uint32_t occurrence;             // of its name in the enclosing instance (when paths are followed)
 };
 
 // One shown scalar member.
@@ -40,6 +41,7 @@ struct VLMemberEvent {
     uint32_t index;              // element number when isArray
     VLString path;               // its path (empty when the run follows no paths)
     VLValueSource value;         // what its value is formatted and decoded from (may point into itself)
+    uint32_t occurrence;         // of its name in the enclosing instance (when paths are followed)
 };
 
 // Output of a `print` statement.
@@ -116,7 +118,16 @@ struct VLOutputSink {
     void (*print)(void* context, const VLPrintEvent* event);
     void (*report)(void* context, const VLReportEvent* event);
     void (*end)(void* context, const VLRunEndEvent* event);
+    // Null: the run goes to its end. Otherwise asked before each event; false
+    // ends the run there, as if the data ended (an explorer that quits).
+    bool (*goOn)(void* context);
 };
+
+// One run of the program over the data into any sink (VLRunPasses makes the
+// sink of the chosen output format and calls this). Returns true when a
+// report stopped the last pass. The listing and trace (-debug) go to `debugOut`.
+bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+               VLOutputSink* sink, VLWriter* debugOut, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Member paths
