@@ -86,9 +86,9 @@ static bool VLPrefaultArea(VLBrowseArea* area, size_t* ready, size_t ahead) {
 }
 
 void VLBrowsePrefault(VLBrowseIndex* index, const std::atomic<bool>* done) {
-    // 32 MiB ahead of the log and the nodes, 4 MiB of the blocks: a few
-    // milliseconds of decoding, in 2 MiB pages where the system gives them.
-    const size_t ahead = size_t(32) << 20;
+    // 4 MiB ahead of the log and the nodes, 512 KiB of the blocks: tens of
+    // milliseconds of decoding, and little memory mapped for nothing at the end.
+    const size_t ahead = size_t(4) << 20;
     size_t logReady = 0, nodesReady = 0, blocksReady = 0;
     while (!done->load(std::memory_order_acquire)) {
         bool mapped = VLPrefaultArea(&index->log, &logReady, ahead);
