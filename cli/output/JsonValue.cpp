@@ -169,7 +169,7 @@ static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLM
                              uint64_t value) {
     VLWriteText(out, ",\"names\":[");
     uint32_t flags = event->value.flags;
-    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->value.bytes, flags)) {
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, event->value.bytes, flags)) {
         VLWriteJsonString(out, entry->name.chars, entry->name.length);
     } else {
         bool first = true;
@@ -195,17 +195,17 @@ static void VLWriteJsonValue(VLWriter* out, const VLMemberEvent* event, VLDecode
             VLWriteSigned(out, int64_t(value.bits));
             break;
         case VLValueKind_Float:
-            VLWriteJsonFloat(out, value.bits, event->value.bytes.size);
+            VLWriteJsonFloat(out, value.bits, event->value.bytes->size);
             break;
         case VLValueKind_String:
-            VLWriteJsonBytesAsString(out, &event->value.bytes);
+            VLWriteJsonBytesAsString(out, event->value.bytes);
             break;
         case VLValueKind_Enumeration:  // the number, then the names it is shown by
             VLWriteUnsigned(out, value.bits);
             VLWriteJsonNames(out, scalar.enumeration, event, value.bits);
             break;
         default:  // raw and wide members: all bytes in hexadecimal
-            VLWriteJsonHex(out, &event->value.bytes);
+            VLWriteJsonHex(out, event->value.bytes);
             break;
     }
 }
@@ -236,9 +236,9 @@ void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event) {
         VLWriteJsonString(out, scalar.enumeration->name.chars, scalar.enumeration->name.length);
     }
     const VLValueSource& source = event->value;
-    VLWriteJsonValue(out, event, VLDecodeValue(source.type, source.flags, scalar.enumeration, &source.bytes));
+    VLWriteJsonValue(out, event, VLDecodeValue(source.type, source.flags, scalar.enumeration, source.bytes));
     char text[VLValueTextLimit];
-    uint32_t length = VLFormatValue(source.type, source.flags, scalar.enumeration, &source.bytes, text);
+    uint32_t length = VLFormatValue(source.type, source.flags, scalar.enumeration, source.bytes, text);
     VLWriteText(out, ",\"text\":");
     VLWriteJsonString(out, text, length);
 }
