@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     VLBrowseDecoder decoder;
     VLRunOptions options = {};
     VLBrowseDecoderInit(&decoder, &index, &program, &layout, &data, &options, nullptr);
-    decoder.prefault_ = prefault;
+    decoder.prefaultPages = prefault;
     VLBrowseDecodeStart(&decoder);
     VLBrowseModel model;
     VLBrowseModelInit(&model, &index, &program, reinterpret_cast<const uint8_t*>(data.data), data.size);

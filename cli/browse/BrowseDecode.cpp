@@ -54,9 +54,9 @@ static void VLDecodeMember(void* context, const VLMemberEvent* event) {
     if (!plain) {
         value.type = source.type;
         value.flags = source.flags;
-        value.inline_ = source.bytes->data != event->bytes.data;
+        value.isInline = source.bytes->data != event->bytes.data;
         value.size = source.bytes->size;
-        if (value.inline_)
+        if (value.isInline)
             for (uint32_t i = 0; i < 8; ++i) value.value |= uint64_t(source.scratch[i]) << (8 * i);
     }
     if (!VLBrowseAppendMember(decoder->index, instruction->index, event->isArray, event->index, event->occurrence,
@@ -112,7 +112,7 @@ void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgr
     decoder->errors.clear();
     decoder->depth = 0;
     decoder->asked = 0;
-    decoder->prefault_ = true;
+    decoder->prefaultPages = true;
     decoder->seconds = 0;
 }
 
@@ -151,7 +151,7 @@ static void VLDecodeThread(VLBrowseDecoder* decoder) {
 
 void VLBrowseDecodeStart(VLBrowseDecoder* decoder) {
     decoder->decoded.store(false);
-    if (decoder->prefault_) decoder->prefault = std::thread(VLBrowsePrefault, decoder->index, &decoder->decoded);
+    if (decoder->prefaultPages) decoder->prefault = std::thread(VLBrowsePrefault, decoder->index, &decoder->decoded);
     decoder->thread = std::thread(VLDecodeThread, decoder);
 }
 

@@ -29,7 +29,7 @@ struct VLBrowseDecoder {
     std::thread thread;
     std::thread prefault;      // maps index pages ahead of the decoder
     std::atomic<bool> decoded; // the run is over: the prefaulting thread ends
-    bool prefault_;            // map index pages ahead (VLBrowseDecoderInit: yes)
+    bool prefaultPages;            // map index pages ahead (VLBrowseDecoderInit: yes)
     double seconds;            // processor time of the decoding thread (once finished; benchmarks)
 };
 
