@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     double peak = double(usage.ru_maxrss) * 1024.0;
     printf("peak RSS %.1f MB, %.2f bytes per member beyond the data file\n", peak / 1e6,
            (peak - double(data.size)) / double(members ? members : 1));
-    VLBrowseDecodeJoin(&decoder);
+    if (!VLBrowseDecodeJoin(&decoder)) return 1;
     VLBrowseIndexFree(&index);
     return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <time.h>
 
+#include <chrono>
+
 static VLBrowseDecoder* VLDecoderOf(void* context) { return static_cast<VLBrowseDecoder*>(context); }
 
 // The event just appended (the last one), as the start when the selection
@@ -155,9 +157,19 @@ void VLBrowseDecodeStart(VLBrowseDecoder* decoder) {
     decoder->thread = std::thread(VLDecodeThread, decoder);
 }
 
-void VLBrowseDecodeJoin(VLBrowseDecoder* decoder) {
+bool VLBrowseDecodeJoin(VLBrowseDecoder* decoder) {
     decoder->stop.store(true);
-    if (decoder->thread.joinable()) decoder->thread.join();
+    if (decoder->thread.joinable()) {
+        // The run sees the stop at its next event; a layout that loops
+        // without showing anything never gets there.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (!decoder->decoded.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        decoder->thread.join();
+    }
     decoder->decoded.store(true);
     if (decoder->prefault.joinable()) decoder->prefault.join();
+    return true;
 }
