@@ -239,6 +239,7 @@ struct VLTextSink {
     bool printing;  // the second pass
 };
 VLOutputSink VLMakeTextSink(VLTextSink* sink, VLWriter* out);
+void VLPrintTextMember(void* context, const VLMemberEvent* event);  // Display.cpp
 
 // One JSON object per line (NdjsonSink.cpp); the no-members warning goes to `err`.
 struct VLNdjsonSink {
@@ -271,9 +272,11 @@ VLOutputSink VLMakeJsonSink(VLJsonSink* sink, VLWriter* out, VLWriter* err, cons
 // not part of valid UTF-8 becomes \udcXX (XX its value, 80 to ff), which no
 // valid text produces, so the bytes can always be recovered.
 void VLWriteJsonString(VLWriter* out, const char* chars, uint64_t length);
-// The fields of a member, without braces: "path", "offset", "size", "type",
-// "display"/"enum" where they apply, "value", "names" for an enumeration, and
-// "text". An event without a path gets no "path" field.
-void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event);
+// The decimal digits of a number at `to` (at most 20); returns their end.
+char* VLPutDecimal(char* to, uint64_t value);
+// The fields of a member between `before` and `after`: "path", "offset",
+// "size", "type", "display"/"enum" where they apply, "value", "names" for an
+// enumeration, and "text". An event without a path gets no "path" field.
+void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString before, VLString after);
 // The fields of a report: "report" (or `messageKey`), "path", "offset".
 void VLWriteJsonReportFields(VLWriter* out, const VLReportEvent* event, const char* messageKey);

@@ -12,6 +12,7 @@
 // A struct node's "size" follows its members, since it is known only at its
 // end. Top-level prints before the first root go into "prints", every
 // top-level print or root after it into "more"; both are left out when empty.
+#include <cstdio>
 #include <cstring>
 
 #include "Events.h"
@@ -88,11 +89,27 @@ static void VLJsonStructEnd(void* context, const VLStructEvent* event) {
 
 static void VLJsonMember(void* context, const VLMemberEvent* event) {
     VLJsonSink* sink = static_cast<VLJsonSink*>(context);
-    VLJsonItem(sink);
-    VLJsonNodeName(sink, event->instruction->scalarExport.name, event->isArray, event->index);
-    VLWriteChar(sink->out, ',');
-    VLWriteJsonMemberFields(sink->out, event);
-    VLWriteChar(sink->out, '}');
+    VLString name = event->instruction->scalarExport.name;
+    if (name.length > VLNameTextLimit) {  // a long name: written on its own
+        VLJsonItem(sink);
+        VLJsonNodeName(sink, name, event->isArray, event->index);
+        VLWriteJsonMember(sink->out, event, {1, ","}, {1, "}"});
+        return;
+    }
+    // The node's head (the comma before it, name and index) built here and
+    // written with the member's fields in one piece.
+    char head[VLNameTextLimit + 48];
+    char* cursor = head;
+    if (sink->needComma) *cursor++ = ',';
+    sink->needComma = true;
+    memcpy(cursor, "{\"name\":\"", 9);
+    cursor += 9;
+    memcpy(cursor, name.chars, name.length);
+    cursor += name.length;
+    *cursor++ = '"';
+    if (event->isArray) cursor += snprintf(cursor, 24, ",\"index\":%u", event->index);
+    *cursor++ = ',';
+    VLWriteJsonMember(sink->out, event, {uint32_t(cursor - head), head}, {1, "}"});
 }
 
 static void VLJsonPrint(void* context, const VLPrintEvent* event) {
