@@ -406,33 +406,21 @@ static void VLWarnUnmatched(const VLSelection* selection, VLWriter* err) {
     }
 }
 
-bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
-                 const VLRunOptions* options, VLWriter* out, VLWriter* err) {
-    // The JSON outputs own standard output: the listing and trace go to
-    // standard error with them.
-    VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
+bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+                 VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
-    bool followPaths = options->format != VLOutputFormat_Text || options->selection;
+    bool followPaths = sink->needsPaths || options->selection;
     if (followPaths) VLPathInit(&paths, program);
-    VLTextSink text;
-    VLNdjsonSink ndjson;
-    VLJsonSink json;
-    VLOutputSink sink;
-    switch (options->format) {
-        case VLOutputFormat_Ndjson: sink = VLMakeNdjsonSink(&ndjson, out, err); break;
-        case VLOutputFormat_Json: sink = VLMakeJsonSink(&json, out, err, layout, data); break;
-        default: sink = VLMakeTextSink(&text, out); break;
-    }
     VLEventStream stream = {};
-    stream.sink = &sink;
+    stream.sink = sink;
     stream.paths = followPaths ? &paths : nullptr;
     stream.selection = options->selection;
     // The measuring pass's records are never read again: the printing pass
     // gets the same memory, already mapped, instead of fresh pages.
     VLArena arena = {};
     bool reported = false;
-    for (uint32_t pass = 0; pass < sink.passes; ++pass) {
+    for (uint32_t pass = 0; pass < sink->passes; ++pass) {
         if (options->debug) VLWriteChar(debugOut, '\n');
         if (pass > 0) VLArenaReset(&arena);
         if (stream.selection) {  // the counts of the last pass decide the warnings
@@ -446,4 +434,21 @@ bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
     free(stream.delivered);
     if (followPaths) VLPathFree(&paths);
     return reported;
+}
+
+bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
+                 const VLRunOptions* options, VLWriter* out, VLWriter* err) {
+    VLTextSink text;
+    VLNdjsonSink ndjson;
+    VLJsonSink json;
+    VLOutputSink sink;
+    switch (options->format) {
+        case VLOutputFormat_Ndjson: sink = VLMakeNdjsonSink(&ndjson, out, err); break;
+        case VLOutputFormat_Json: sink = VLMakeJsonSink(&json, out, err, layout, data); break;
+        default: sink = VLMakeTextSink(&text, out); break;
+    }
+    // The JSON outputs own standard output: the listing and trace go to
+    // standard error with them.
+    VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
+    return VLRunStream(program, layout, data, options, &sink, debugOut, err);
 }

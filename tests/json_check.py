@@ -4,6 +4,8 @@
 usage: json_check.py VELLUM schema       every -ndjson line and -json document
                                          validates against docs/schema/
        json_check.py VELLUM properties   the outputs agree with the text output
+       json_check.py VELLUM values       the values of tests/cases/json-edge-values-ndjson
+                                         equal the data file's bytes, decoded here
 
 Each case folder (tests/cases/*, examples/*) is run in a scratch copy as
 run_case.sh runs it, once as written and once more with -ndjson or -json
@@ -265,12 +267,57 @@ def check_properties(vellum):
     return faults, checked
 
 
+def check_values(vellum):
+    """Exact values: each member of the edge case against Python's own reading of its bytes."""
+    import math
+    import struct
+    folder = os.path.join(ROOT, "tests", "cases", "json-edge-values-ndjson")
+    with open(os.path.join(folder, "edge.bin"), "rb") as f:
+        data = f.read()
+    _, out, _ = run(vellum, folder, "")
+    faults = []
+    names = {
+        "Edges.enumerations.exact": ["Blue"], "Edges.enumerations.flags": ["Read", "Write", "Execute"],
+        "Edges.enumerations.unknown_bits": ["Read"], "Edges.enumerations.nothing": ["Red"],
+        "Edges.enumerations.zero": [],
+    }
+    members = ndjson(out)
+    for member in members:
+        raw = data[member["offset"]:member["offset"] + member["size"]]
+        value, kind, path = member["value"], member["type"], member["path"]
+        big = path.endswith("minus_one") or path.endswith("third")
+        order = ">" if big else "<"
+        if kind in ("u", "s") and member["size"] <= 8:
+            expected = int.from_bytes(raw, "big" if big else "little", signed=kind == "s")
+            ok = value == expected and type(value) is int
+        elif kind == "f" and member["size"] in (4, 8):
+            number = struct.unpack(order + ("f" if member["size"] == 4 else "d"), raw)[0]
+            if math.isnan(number):
+                ok = value == "nan"
+            elif math.isinf(number):
+                ok = value == ("inf" if number > 0 else "-inf")
+            else:  # the shortest text that reads back as the same bits
+                ok = struct.pack(order + ("f" if member["size"] == 4 else "d"), value) == raw
+        elif kind == "string":
+            ok = value.encode("utf-8", "surrogateescape") == raw
+        else:  # raw and wide members: every byte, lowercase, file order
+            ok = value == raw.hex()
+        if path in names:
+            ok = ok and member.get("names") == names[path]
+        if not ok:
+            faults.append("%s: value %r does not carry the bytes %s" % (path, value, raw.hex()))
+    if len(members) != 25:
+        faults.append("%d members, 25 expected" % len(members))
+    return faults, len(members)
+
+
 def main():
-    if len(sys.argv) != 3 or sys.argv[2] not in ("schema", "properties"):
+    modes = {"schema": check_schema, "properties": check_properties, "values": check_values}
+    if len(sys.argv) != 3 or sys.argv[2] not in modes:
         print(__doc__, file=sys.stderr)
         return 2
     vellum, mode = sys.argv[1], sys.argv[2]
-    faults, checked = (check_schema if mode == "schema" else check_properties)(vellum)
+    faults, checked = modes[mode](vellum)
     for fault in faults[:40]:
         print(fault)
     print("%s: %d cases checked, %d faults" % (mode, checked, len(faults)))

@@ -117,6 +117,15 @@ struct VLOutputSink {
     void (*end)(void* context, const VLRunEndEvent* event);
 };
 
+// Runs a compiled program over the data and hands what it shows to `sink`
+// (as many passes as the sink asks for; paths followed when it needs them or
+// options->selection is set). Reports go to `err` with their excerpts and to
+// the sink; -debug's listing and trace go to `debugOut`. Returns true when a
+// report stopped the run. (VLRunPasses is this with the sink of
+// options->format.)
+bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+                 VLOutputSink* sink, VLWriter* debugOut, VLWriter* err);
+
 // ---------------------------------------------------------------------------
 // Member paths
 // ---------------------------------------------------------------------------

@@ -229,13 +229,17 @@ char* VLPutDecimal(char* to, uint64_t value) {
 static inline char* VLPutUnsigned(char* to, uint64_t value) { return VLPutDecimal(to, value); }
 
 // A float as the shortest number that reads back as the same value; the
-// non-finite values as the strings "nan", "inf" and "-inf". At most 32 bytes.
+// non-finite values as the strings "nan", "inf" and "-inf". At most 34 bytes.
 static char* VLPutJsonFloat(char* to, uint64_t bits, uint64_t size) {
     double value = size == 4 ? double(std::bit_cast<float>(uint32_t(bits))) : std::bit_cast<double>(bits);
     if (std::isnan(value)) return VLPut(to, "\"nan\"");
     if (std::isinf(value)) return value > 0 ? VLPut(to, "\"inf\"") : VLPut(to, "\"-inf\"");
-    if (size == 4) return std::to_chars(to, to + 32, std::bit_cast<float>(uint32_t(bits))).ptr;
-    return std::to_chars(to, to + 32, value).ptr;
+    char* end = size == 4 ? std::to_chars(to, to + 32, std::bit_cast<float>(uint32_t(bits))).ptr
+                          : std::to_chars(to, to + 32, value).ptr;
+    // A whole number gets ".0", so that every reader takes it for a float
+    // (and -0 keeps its sign).
+    if (!memchr(to, '.', size_t(end - to)) && !memchr(to, 'e', size_t(end - to))) end = VLPut(end, ".0");
+    return end;
 }
 
 // Room for the fields of a member apart from the path, the enumeration's
