@@ -142,15 +142,18 @@ bool VLWantsHints(const VLWriter* writer);
 // `text` in the colour given as an SGR parameter ("1;31") when the writer is coloured.
 void VLWriteColored(VLWriter* writer, const char* text, const char* color);
 void VLWriteHint(VLWriter* writer, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void VLWriteCompileHints(const VLProgram* program, const VLFile* layout, VLWriter* err);
+void VLWriteCompileHints(const VLProgram* program, VLWriter* err);
 // After an invalid token's excerpt; `commentHinted` keeps the comment hint to once per listing.
 void VLWriteInvalidTokenHints(const VLToken* token, bool* commentHinted, VLWriter* err);
 // After the no-members warning: why nothing was shown.
 void VLWriteNoMembersHint(const VLProgram* program, bool reported, VLWriter* err);
 // After a run-time report: where it stopped (member, struct, bytes, layout
 // location) and what the report's numbers mean.
+// After the step-limit report: where the run was.
+void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLString structPath, VLWriter* err);
+// `path` names the member (or the struct) the run stopped at; empty when the run follows no paths.
 void VLWriteReportContext(const VLRuntimeResult* result, VLRuntime* runtime, const VLProgram* program,
-                          const VLFile* layout, const VLFile* data, VLWriter* err);
+                          const VLFile* layout, const VLFile* data, VLString path, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Listing

@@ -565,6 +565,14 @@ VLDecodedValue VLDecodeValue(int32_t type, uint32_t flags, const VLEnum* enumera
 }
 
 const char* VLMemberTypeName(int32_t type, uint32_t flags, const VLEnum* enumeration) {
+    switch (type) {
+        case VLInstructionType_ZStringMember: return "zstring";
+        case VLInstructionType_ULebMember: return "uleb";
+        case VLInstructionType_SLebMember: return "sleb";
+        case VLInstructionType_VlqMember: return "vlq";
+        case VLInstructionType_ShowMember: return "s";
+        default: break;
+    }
     if (VLDisplayTypeOf(flags) == VLDisplayType_String) return "string";
     if ((flags & VLMemberFlag_Raw) && !enumeration) return "raw";
     if (type == VLInstructionType_ScalarMemberS) return "s";
@@ -910,6 +918,39 @@ void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool
 
 
 
+void VLAdjustValueSource(const VLInstruction* member, VLRuntime* runtime, VLValueSource* source) {
+    source->flags = VLMemberFlagsNow(runtime, member);
+    VLMemberBytes* bytes = &source->bytes;
+    uint64_t value = 0;
+    switch (member->type) {
+    case VLInstructionType_ZStringMember:  // the text without its NUL
+        if (bytes->size > 0 && VLMemberByte(bytes, bytes->size - 1) == 0) bytes->size -= 1;
+        source->type = VLInstructionType_ScalarMemberU;
+        return;
+    case VLInstructionType_ULebMember:
+    case VLInstructionType_SLebMember:
+    case VLInstructionType_VlqMember:
+        value = VLDecodeVarint(member->type, bytes->data + bytes->address, bytes->size).value;
+        break;
+    case VLInstructionType_ShowMember:
+        value = uint64_t(VLSlotValue(runtime, member->scalarExport.value));
+        break;
+    default:  // a size of 0 that the zero-counts default allows: ""
+        if (bytes->size == 0) source->flags = VLDisplayType_String;
+        return;
+    }
+    bool negative = member->type != VLInstructionType_ULebMember && member->type != VLInstructionType_VlqMember &&
+                    int64_t(value) < 0;
+    source->type = negative ? VLInstructionType_ScalarMemberS : VLInstructionType_ScalarMemberU;
+    for (uint32_t i = 0; i < 8; ++i) source->scratch[i] = uint8_t(value >> (8 * i));
+    uint32_t display = VLDisplayTypeOf(source->flags);
+    uint64_t size = 8;
+    if (display == VLDisplayType_Hex || display == VLDisplayType_Binary)
+        size = value ? (uint64_t(std::bit_width(value)) + 7) / 8 : 1;
+    source->flags &= ~uint32_t(VLMemberFlag_BigEndian);
+    *bytes = VLMemberBytes{source->scratch, 8, 0, size};
+}
+
 // A member line when the column position is not at the start (only when
 // columns were printed before it by hand): column by column.
 static void VLPrintMemberColumns(VLColumns* columns, VLWriter* out, uint64_t address, VLString name,
@@ -934,52 +975,62 @@ static inline uint32_t VLWiden(uint32_t* width, uint32_t length) {
 // member's index width) are recorded, computed without building the texts.
 // The printing pass writes the line straight into the output buffer: its
 // length is known from the widths before a character is written.
-static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, const VLMemberBytes& bytes,
-                                                               bool isArray, uint32_t index, VLColumns* columns,
-                                                               VLWriter* out);
+static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, uint64_t address,
+                                                               const VLValueSource* source, bool isArray,
+                                                               uint32_t index, VLColumns* columns, VLWriter* out);
 
 void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
     VL_ASSERT(VLIsMemberKind(member->type));
     VLMemberBytes bytes = VLBytesOfMember(member, runtime);
+    VLValueSource value;
+    VLValueSourceOf(member, runtime, &bytes, &value);
     bool isArray = member->scalarExport.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(runtime, 2) : 0;
-    VLMemberLine(member, bytes, isArray, index, columns, out);
+    VLPrintMemberLine(member, &bytes, &value, isArray, index, columns, out);
+}
+
+void VLPrintMemberLine(VLInstruction* member, const VLMemberBytes* memberBytes, const VLValueSource* source,
+                       bool isArray, uint32_t index, VLColumns* columns, VLWriter* out) {
+    VLMemberLine(member, memberBytes->address, source, isArray, index, columns, out);
 }
 
 // The text sink's member event (TextSink.cpp): the line built here, where
-// the formatters can be inlined into it. The event's bytes are read in place.
+// the formatters can be inlined into it.
 void VLPrintTextMember(void* context, const VLMemberEvent* event) {
     VLTextSink* sink = static_cast<VLTextSink*>(context);
-    VLMemberLine(event->instruction, event->bytes, event->isArray, event->index, &sink->columns,
-                 sink->printing ? sink->out : nullptr);
+    VLMemberLine(event->instruction, event->bytes.address, &event->value, event->isArray, event->index,
+                 &sink->columns, sink->printing ? sink->out : nullptr);
 }
 
-static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, const VLMemberBytes& bytes,
-                                                               bool isArray, uint32_t index, VLColumns* columns,
-                                                               VLWriter* out) {
+static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, uint64_t address,
+                                                               const VLValueSource* source, bool isArray,
+                                                               uint32_t index, VLColumns* columns, VLWriter* out) {
     const auto& scalar = member->scalarExport;
+    int32_t type = source->type;
+    uint32_t flags = source->flags;
+    const VLMemberBytes& bytes = source->bytes;
     uint64_t indexWidth = member->indexWidth;
     if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
-    uint32_t addressLength = VLAddressWidth(bytes.address);
+    uint32_t addressLength = VLAddressWidth(address);
     uint32_t nameLength = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
     if (!out && columns->current == 0) {
         // Address and name texts are never empty.
         VLWiden(&columns->widths[0], addressLength);
         VLWiden(&columns->widths[1], nameLength);
-        if (VLValueFits(member->type, scalar.flags, scalar.enumeration, bytes.size, columns->widths[2])) return;
-        uint32_t valueLength = VLMeasureValue(member->type, scalar.flags, scalar.enumeration, &bytes);
+        if (VLValueFits(type, flags, scalar.enumeration, bytes.size, columns->widths[2])) return;
+        uint32_t valueLength = VLMeasureValue(type, flags, scalar.enumeration, &bytes);
         if (valueLength) VLWiden(&columns->widths[2], valueLength);
         return;
     }
     VLValueCell value;
     if (out) {
-        VLBuildValueText(member->type, scalar.flags, scalar.enumeration, &bytes, &value);
+        VLBuildValueText(type, flags, scalar.enumeration, &bytes, &value);
     } else {
         value.text = value.chars;
-        value.length = VLFormatValue(member->type, scalar.flags, scalar.enumeration, &bytes, value.chars);
+        value.length = VLFormatValue(type, flags, scalar.enumeration, &bytes, value.chars);
     }
     if (columns->current != 0) {
-        VLPrintMemberColumns(columns, out, bytes.address, scalar.name, isArray, indexWidth, index, &value);
+        VLPrintMemberColumns(columns, out, address, scalar.name, isArray, indexWidth, index, &value);
         return;
     }
     uint32_t addressPadding = VLWiden(&columns->widths[0], addressLength);
@@ -990,7 +1041,7 @@ static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* me
     char* cursor = start;
     VLPad(cursor, addressPadding);
     cursor += addressPadding;
-    VLFormatAddress(bytes.address, cursor);
+    VLFormatAddress(address, cursor);
     cursor += addressLength;
     *cursor++ = ' ';
     VLPad(cursor, namePadding);

@@ -99,7 +99,8 @@ struct VLDecodedValue {
     uint64_t bits;
 };
 VLDecodedValue VLDecodeValue(int32_t type, uint32_t flags, const VLEnum* enumeration, const VLMemberBytes* bytes);
-// The declared kind: "u", "s", "f", "string" or "raw" (an enumeration: "u").
+// The declared kind: "u", "s", "f", "string" or "raw" (an enumeration: "u"),
+// "zstring", "uleb", "sleb", "vlq"; a computed value (show) is an "s".
 const char* VLMemberTypeName(int32_t type, uint32_t flags, const VLEnum* enumeration);
 // The display setting when it is not the kind's usual one (decimal; hex for
 // raw): "hex", "binary", "octal" or "decimal"; null otherwise.
@@ -138,11 +139,36 @@ inline int64_t VLSlotValue(VLRuntime* runtime, VLLocation location) {
     }
     return *VLResolveLocation(runtime, location);
 }
-// The bytes of a scalar member that has just run.
+// The bytes of a member that has just run (none for a computed value).
 inline VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* runtime) {
     int64_t address = VLSlotValue(runtime, member->scalarExport.address);
-    int64_t size = VLSlotValue(runtime, member->scalarExport.size);
+    int64_t size = member->type == VLInstructionType_ShowMember ? 0 : VLSlotValue(runtime, member->scalarExport.size);
     return {runtime->data, runtime->dataSize, uint64_t(address), size > 0 ? uint64_t(size) : 0};
+}
+// What a member's value column is formatted from, taken right after its
+// step: the formatter's kind (ScalarMemberU, S or F), the flags as the member
+// reads now and the bytes. Members whose value is not their bytes as they lie
+// in the data are shown through eight bytes holding the value (in hex and
+// binary only as many as the value needs), as a u member of that size would
+// be (s when negative): variable-length integers and computed values. A
+// zstring is its text without the NUL; an empty value (a size of 0 the
+// zero-counts default allows) is shown as "".
+struct VLValueSource {
+    int32_t type;
+    uint32_t flags;
+    VLMemberBytes bytes;
+    uint8_t scratch[8];  // the bytes of a value that is not data (bytes.data then points here)
+};
+void VLAdjustValueSource(const VLInstruction* member, VLRuntime* runtime, VLValueSource* source);
+// Fills `source` in place; it may point into itself, so it is not copied afterwards.
+inline void VLValueSourceOf(const VLInstruction* member, VLRuntime* runtime, const VLMemberBytes* bytes,
+                            VLValueSource* source) {
+    source->type = member->type;
+    source->flags = member->scalarExport.flags;
+    source->bytes = *bytes;
+    if (member->type > VLInstructionType_ScalarMemberF || member->scalarExport.byteOrder.kind != VLLocationKind_None ||
+        bytes->size == 0)
+        VLAdjustValueSource(member, runtime, source);
 }
 // Element number of the array being expanded at frame level `fromTop` below
 // the innermost one (2 for a scalar, 3 for a struct just pushed); 0 when there
@@ -154,6 +180,9 @@ inline uint32_t VLElementIndex(const VLRuntime* runtime, uint32_t fromTop) {
 }
 // The type a push-frame that has just run named (null when none).
 const VLTypeDefinition* VLPushedType(const VLInstruction* pushFrame, VLRuntime* runtime);
-// A header line (VLPrintStructHeader) from the type, member name and element.
+// A member line (VLPrintMember) from the member's bytes and element number;
+// a header line (VLPrintStructHeader) from the type, member name and element.
+void VLPrintMemberLine(VLInstruction* member, const VLMemberBytes* bytes, const VLValueSource* value, bool isArray,
+                       uint32_t index, VLColumns* columns, VLWriter* out);
 void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool isArray, uint32_t index,
                              VLWriter* out);

@@ -447,7 +447,7 @@ bool VLReportCompileError(const VLProgram* program, const VLFile* layout, VLWrit
     VLPrintTokenLocation(err, layout, program->error.token);
     VLWriteColored(err, "ERROR", "1;31");
     VLWritef(err, " %.*s\n", static_cast<int>(program->error.length), program->error.message);
-    VLWriteCompileHints(program, layout, err);
+    VLWriteCompileHints(program, err);
     return true;
 }
 

@@ -272,8 +272,7 @@ static void VLWriteOpenBracketHint(const VLError* error, VLWriter* err) {
                 VLLineOf(before), VLColumnOf(before), VLLineOf(inner), VLColumnOf(inner));
 }
 
-void VLWriteCompileHints(const VLProgram* program, const VLFile* layout, VLWriter* err) {
-    (void)layout;
+void VLWriteCompileHints(const VLProgram* program, VLWriter* err) {
     if (!VLWantsHints(err) || !VLErrorIsValid(&program->error)) return;
     const VLError* error = &program->error;
     if (error->subject) {

@@ -20,6 +20,7 @@ enum VLListingShape : uint8_t {
     VLListingShape_TypeLookup,    // D <- words category [key]
     VLListingShape_Assert,        // assert(condition)
     VLListingShape_Print,         // print(message value)
+    VLListingShape_Show,          // words(address, value) name[count]
 };
 
 struct VLListingEntry {
@@ -83,15 +84,23 @@ static void VLWriteArrayCount(VLWriter* out, VLLocation arrayCount, VLRuntime* r
     VLWriteChar(out, ']');
 }
 
+// A member: words, its address and the operand given (size or value), the
+// name and the count; " endian(B)" when a slot decides its byte order.
 static void VLPrintScalar(VLWriter* out, const VLInstruction* instruction, const char* words,
-                          VLRuntime* runtime) {
+                          VLLocation operand, VLRuntime* runtime) {
+    const auto& member = instruction->scalarExport;
     VLWriteText(out, words);
-    VLPrintOperand(out, instruction->scalarExport.address, runtime);
+    VLPrintOperand(out, member.address, runtime);
     VLWriteText(out, ", ");
-    VLPrintOperand(out, instruction->scalarExport.size, runtime);
+    VLPrintOperand(out, operand, runtime);
     VLWriteText(out, ") ");
-    VLWriteString(out, instruction->scalarExport.name);
-    VLWriteArrayCount(out, instruction->scalarExport.arrayCount, runtime);
+    VLWriteString(out, member.name);
+    VLWriteArrayCount(out, member.arrayCount, runtime);
+    if (instruction->type != VLInstructionType_ShowMember && member.byteOrder.kind != VLLocationKind_None) {
+        VLWriteText(out, " endian(");
+        VLPrintOperand(out, member.byteOrder, runtime);
+        VLWriteChar(out, ')');
+    }
 }
 
 static void VLPrintFetch(VLWriter* out, const VLInstruction* instruction, const char* words,
@@ -167,7 +176,10 @@ void VLPrintInstruction(VLWriter* out, const VLInstruction* instruction, uint32_
         VLWriteLocationText(out, instruction->arrayIndex.value);
         break;
     case VLListingShape_Scalar:  // address, size, name and count of a member
-        VLPrintScalar(out, instruction, entry->words, runtime);
+        VLPrintScalar(out, instruction, entry->words, instruction->scalarExport.size, runtime);
+        break;
+    case VLListingShape_Show:  // address, value, name and count of a computed member
+        VLPrintScalar(out, instruction, entry->words, instruction->scalarExport.value, runtime);
         break;
     case VLListingShape_Fetch:  // one bracket per path step
         VLPrintFetch(out, instruction, entry->words, runtime);

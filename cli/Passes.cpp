@@ -137,6 +137,21 @@ static void VLPrintReports(const VLRuntimeResult* result, const VLFile* layout,
         VLWriteString(err, subject.name);
         VLWritef(err, "' is beyond its array count %u.\n", result->elementCount);
     }
+    if (flags & (VLRuntimeResultFlag_NoFinalByte | VLRuntimeResultFlag_ValueTooLarge)) {
+        const auto& member = instruction->scalarExport;
+        VLPrintRangeLocation(err, layout, member.sizeFirst, member.sizeEnd);
+        VLWriteText(err, "Variable-length integer '");
+        VLWriteString(err, member.name);
+        uint64_t left = data->size - uint64_t(result->address);  // the member starts inside the data
+        if ((flags & VLRuntimeResultFlag_NoFinalByte) && left < uint64_t(result->size))
+            VLWritef(err, "' has no final byte before the end of the data (%llu byte(s) left).\n",
+                     static_cast<unsigned long long>(left));
+        else if (flags & VLRuntimeResultFlag_NoFinalByte)
+            VLWritef(err, "' has no final byte within its bound of %lli byte(s).\n",
+                     static_cast<long long>(result->size));
+        else
+            VLWriteText(err, "' needs more than 64 bits.\n");
+    }
     if (flags & VLRuntimeResultFlag_MemoryLimit) {
         VLString name = VLCountSubjectOf(instruction).name;
         VLWritef(err, "Member records of one run are limited to %llu MiB; the run stops ",
@@ -233,7 +248,8 @@ static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruct
     VLRuntime* runtime = stream->runtime;
     bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
-                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}};
+                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}};
+    VLValueSourceOf(instruction, runtime, &event.bytes, &event.value);
     ++stream->members;
     if (stream->paths) {
         VLPathAddMember(stream->paths, &event);
@@ -314,16 +330,16 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
 // always, and the messages alone with the path to the sink.
 static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLProgram* program,
                            const VLFile* layout, const VLFile* data, VLWriter* err) {
+    char pathText[4096];
+    VLString path = VLReportPath(stream, result, pathText, sizeof pathText);
     VLPrintReports(result, layout, data, err);
-    VLWriteReportContext(result, stream->runtime, program, layout, data, err);
+    VLWriteReportContext(result, stream->runtime, program, layout, data, path, err);
     VLWriter messages;
     VLWriterInitMemory(&messages);
     VLPrintReports(result, nullptr, data, &messages);  // no layout: no excerpts
     uint32_t length = uint32_t(messages.used);
     while (length && messages.buffer[length - 1] == '\n') --length;
-    char path[4096];
-    VLReportEvent event = {result, {length, messages.buffer}, VLReportPath(stream, result, path, sizeof path),
-                           VLCursorOf(stream->runtime)};
+    VLReportEvent event = {result, {length, messages.buffer}, path, VLCursorOf(stream->runtime)};
     if (result->flags & VLRuntimeResultFlag_InvalidAddress) event.offset = result->address;
     stream->sink->report(stream->sink->context, &event);
     VLWriterFree(&messages);
@@ -380,7 +396,11 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
         VLInstruction* instruction = result.instruction;
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
-                if (stream->printing) VLStreamStepLimit(stream, options->stepLimit, err);
+                if (stream->printing) {
+                    VLStreamStepLimit(stream, options->stepLimit, err);
+                    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
+                    VLWriteStepLimitHint(&runtime, program, path, err);
+                }
                 reported = true;
             }
             break;
@@ -410,7 +430,8 @@ bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, c
                  VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
-    bool followPaths = sink->needsPaths || options->selection;
+    // Report context for a person names the member by its path.
+    bool followPaths = sink->needsPaths || options->selection || VLWantsHints(err);
     if (followPaths) VLPathInit(&paths, program);
     VLEventStream stream = {};
     stream.sink = sink;

@@ -13,9 +13,8 @@ static bool VLIsPunctuation(const VLToken* token, uint32_t code) {
     return token && token->type == VLTokenType_Punctuation && token->punctuation.code == code;
 }
 
-static bool VLIsScalar(const VLInstruction* instruction) {
-    return instruction->type >= VLInstructionType_ScalarMemberU && instruction->type <= VLInstructionType_ScalarMemberF;
-}
+// Every kind the front end shows as a member line records its member in scalarExport.
+static bool VLIsScalar(const VLInstruction* instruction) { return VLIsMemberKind(instruction->type); }
 
 // The struct whose body holds an instruction, or null at the top level.
 static const VLTypeDefinition* VLStructOf(const VLProgram* program, uint32_t index) {
@@ -67,17 +66,29 @@ static void VLWriteAddress(VLWriter* err, int64_t address) {
     else VLWritef(err, "0x%llx", static_cast<unsigned long long>(address));
 }
 
-// A scalar member's type as declared: u(4), s(2), f(8), raw(16), string(5) or Enum(1).
+// The word that declares a member of this kind, as the layout writes it.
+static const char* VLMemberWord(const VLInstruction* instruction) {
+    const auto& member = instruction->scalarExport;
+    switch (instruction->type) {
+        case VLInstructionType_ScalarMemberS: return "s";
+        case VLInstructionType_ScalarMemberF: return "f";
+        case VLInstructionType_ZStringMember: return "zstring";
+        case VLInstructionType_ULebMember: return "uleb";
+        case VLInstructionType_SLebMember: return "sleb";
+        case VLInstructionType_VlqMember: return "vlq";
+        case VLInstructionType_ShowMember: return "show";
+        default: break;
+    }
+    if (member.flags & VLMemberFlag_Raw) return "raw";
+    return VLDisplayTypeOf(member.flags) == VLDisplayType_String ? "string" : "u";
+}
+
+// A member's type as declared: u(4), s(2), f(8), raw(16), string(5), zstring(64) or Enum(1).
 static void VLWriteScalarKind(const VLInstruction* instruction, int64_t size, VLWriter* err) {
     const auto& member = instruction->scalarExport;
-    const char* word = instruction->type == VLInstructionType_ScalarMemberS   ? "s"
-                       : instruction->type == VLInstructionType_ScalarMemberF ? "f"
-                       : (member.flags & VLMemberFlag_Raw) && !member.enumeration ? "raw"
-                       : VLDisplayTypeOf(member.flags) == VLDisplayType_String   ? "string"
-                                                                                 : "u";
     if (member.enumeration) VLWrite(err, member.enumeration->name.chars, member.enumeration->name.length);
-    else VLWriteText(err, word);
-    VLWritef(err, "(%lld)", static_cast<long long>(size));
+    else VLWriteText(err, VLMemberWord(instruction));
+    if (instruction->type != VLInstructionType_ShowMember) VLWritef(err, "(%lld)", static_cast<long long>(size));
 }
 
 // The type a failed push-frame was to instantiate (its frame was not pushed).
@@ -89,20 +100,30 @@ static const VLTypeDefinition* VLTypeOfPush(const VLInstruction* instruction, VL
     return VLTypeAt(runtime->types, uint32_t(index));
 }
 
-// The first context line: "in NAME (KIND in struct S, bytes A..B, file is N bytes) at FILE(L,C)".
+// The first context line: "in PATH (KIND in struct S, bytes A..B, file is N bytes) at FILE(L,C)".
 static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtime, const VLProgram* program,
-                                const VLFile* layout, const VLFile* data, VLWriter* err) {
+                                const VLFile* layout, const VLFile* data, VLString path, VLWriter* err) {
     const VLInstruction* instruction = result->instruction;
     const VLTypeDefinition* owner = VLStructOf(program, instruction->index);
     VLWriteText(err, "in ");
     bool scalar = VLIsScalar(instruction);
     bool push = instruction->type == VLInstructionType_PushFrame;
     VLString name = scalar ? instruction->scalarExport.name : push ? instruction->pushFrame.name : VLString{};
-    if (name.length) VLWritef(err, "'%.*s'", VLLength(name), name.chars);
-    else if (owner) VLWritef(err, "struct %.*s", VLLength(owner->name), owner->name.chars);
-    else VLWriteText(err, "the layout's top level");
-    VLWriteText(err, " (");
     bool separator = true;  // whether ", " goes before the place in the data
+    if (path.length) {
+        VLWrite(err, path.chars, path.length);
+        VLWriteText(err, " (");
+        if (!name.length && owner) {  // a report about the struct itself: its type first
+            VLWritef(err, "struct %.*s", VLLength(owner->name), owner->name.chars);
+            owner = nullptr;
+            separator = false;
+        }
+    } else {
+        if (name.length) VLWritef(err, "'%.*s'", VLLength(name), name.chars);
+        else if (owner) VLWritef(err, "struct %.*s", VLLength(owner->name), owner->name.chars);
+        else VLWriteText(err, "the layout's top level");
+        VLWriteText(err, " (");
+    }
     if (scalar) {
         int64_t size = result->flags & VLRuntimeResultFlag_InvalidSize
                            ? result->size
@@ -125,6 +146,8 @@ static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtim
             if (type) VLWritef(err, "%.*s", VLLength(type->name), type->name.chars);
             else VLWriteText(err, "struct");
             if (owner) VLWritef(err, " in struct %.*s", VLLength(owner->name), owner->name.chars);
+        } else if (path.length) {
+            separator = owner == nullptr;  // the struct was named first
         } else {
             separator = false;  // the struct or the top level is named before the parenthesis
         }
@@ -252,10 +275,25 @@ static void VLWriteAssertValues(const VLRuntimeResult* result, VLRuntime* runtim
 }
 
 void VLWriteReportContext(const VLRuntimeResult* result, VLRuntime* runtime, const VLProgram* program,
-                          const VLFile* layout, const VLFile* data, VLWriter* err) {
+                          const VLFile* layout, const VLFile* data, VLString path, VLWriter* err) {
     if (!VLWantsHints(err) || !result->instruction) return;
-    VLWriteLocationLine(result, runtime, program, layout, data, err);
+    VLWriteLocationLine(result, runtime, program, layout, data, path, err);
     if (result->flags & VLRuntimeResultFlag_InvalidAddress) VLWriteAddressHint(result, runtime, data->size, err);
     if (result->flags & VLRuntimeResultFlag_AssertionFailed) VLWriteAssertValues(result, runtime, program, err);
     VLWriteElementHint(result, runtime, err);
+}
+
+void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLString structPath, VLWriter* err) {
+    if (!VLWantsHints(err) || !runtime->position.chunk || runtime->position.place >= runtime->position.chunk->count)
+        return;
+    const VLInstruction* next = &runtime->position.chunk->items[runtime->position.place];
+    const VLTypeDefinition* owner = VLStructOf(program, next->index);
+    VLWriteColored(err, "hint:", "1;36");
+    if (structPath.length) VLWritef(err, " it stopped in %.*s", VLLength(structPath), structPath.chars);
+    else VLWriteText(err, " it stopped");
+    if (owner) VLWritef(err, " (struct %.*s)", VLLength(owner->name), owner->name.chars);
+    else if (!structPath.length) VLWriteText(err, " at the top level");
+    VLWriteText(err, " at byte ");
+    VLWriteAddress(err, VLValueAt(runtime, VLLocation{VLLocationKind_Global, 0, 1}));
+    VLWriteText(err, "; a loop whose condition never turns false is the usual cause, a larger -limit the other remedy\n");
 }

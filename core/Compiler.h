@@ -110,6 +110,7 @@ struct VLIncludeFrame {
     VLToken* resume;       // the token after the include statement
     VLToken* last;         // the file's last token (errors at its end stand there)
     uint32_t savedBigEndian;  // the including file's defaults, back in force after this file
+    uint32_t savedZeroCountsEmpty;
 };
 
 // A file whose tokens were compiled to their end: it is not compiled again.
@@ -123,6 +124,7 @@ struct VLContext {
     VLProgram output;
     VLTypeDefinition* typeDefinitionBeingParsed;
     uint32_t defaultBigEndian;
+    uint32_t zeroCountsEmpty;  // default(zero_counts = empty) is in force
     uint32_t categoryEntryCount;
     VLCategory* categories;  // creation order
     uint32_t stackIndex;
@@ -322,6 +324,10 @@ struct VLPlacement {
 };
 
 void VLParseMemberDeclaration(VLContext* ctx);
+// The show statement is a candidate only when `show` names nothing of the
+// layout's own and a name or "(" follows it.
+bool VLShowMayFollow(const VLContext* ctx);
+void VLParseShowMember(VLContext* ctx);
 VLPlacement VLParsePlacement(VLContext* ctx, bool allowSavedCursor);
 VLPrimitiveSpec VLParsePrimitiveSpec(VLContext* ctx, VLLocation size);
 VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placement, VLLocation size,

@@ -159,7 +159,8 @@ static void VLConsiderTypeNames(const VLContext* ctx, VLNearest* nearest) {
     }
     for (const VLCategory* category = ctx->categories; category; category = category->next)
         VLConsider(nearest, category->name);
-    for (const char* word : {"u", "s", "f", "raw", "string", "hidden"}) VLConsider(nearest, VLText(word));
+    for (const char* word : {"u", "s", "f", "raw", "string", "hidden", "zstring", "uleb", "sleb", "vlq"})
+        VLConsider(nearest, VLText(word));
 }
 
 // An identifier where a type was expected, followed by an assignment: the

@@ -1,7 +1,10 @@
 // Members.cpp - member declarations inside a struct body: placements
 // (`@(...)`, `@(external ...)`), the hidden prefix, primitive types with their
-// modifiers and the member-flags word, enumeration-, typedef- and struct-typed
-// members, and arrays, whose element loop re-runs the member once per element.
+// modifiers and the member-flags word (endian(expression) among them), the
+// members whose size the data decides (zstring, uleb, sleb, vlq),
+// enumeration-, typedef- and struct-typed members, arrays, whose element loop
+// re-runs the member once per element (skipped for a zero count under
+// default(zero_counts = empty)), and the show statement's computed members.
 // Also the typedef records' lookup; the typedef statement itself belongs to
 // the statement loop and calls VLParsePrimitiveSpec.
 #include "Compiler.h"
@@ -12,7 +15,14 @@ enum VLMemberClass : uint32_t {
     VLMemberClass_Enumeration = 1,
     VLMemberClass_Typedef = 2,
     VLMemberClass_Primitive = 3,
+    VLMemberClass_Measured = 4,  // zstring, uleb, sleb, vlq
 };
+
+// The words of the members whose size the data decides, in the order of their kinds.
+static const char* const VLMeasuredWords[] = {"zstring", "uleb", "sleb", "vlq"};
+static_assert(VLInstructionType_ULebMember == VLInstructionType_ZStringMember + 1 &&
+                  VLInstructionType_VlqMember == VLInstructionType_ZStringMember + 3,
+              "measured member kinds in the order of their words");
 
 // An array declaration: the `]` that ends it (followed by `;`) and its `[`.
 struct VLArrayBrackets {
@@ -79,6 +89,43 @@ static void VLApplyModifier(VLContext* ctx, uint32_t modifier, uint32_t* flags, 
     }
 }
 
+// `endian` "(" expression ")" in a modifier list: the parentheses are only
+// skipped here (the expression is compiled at each member, where it is read).
+// Any other word leaves the list to the fixed words and their messages.
+static bool VLAcceptByteOrderExpression(VLContext* ctx, VLToken** open, bool* byteOrderGiven) {
+    const VLToken* token = ctx->token;
+    if (VLIsStopped(ctx) || !VLTokenIs(token, "endian") || !VLIsPunctuation(token->next, VLCode("("))) return false;
+    VLToken* word = ctx->token;
+    VLConsume(ctx);
+    if (*byteOrderGiven) {
+        VLRecordError(ctx, word, "Byte order specified multiple times.");
+        return true;
+    }
+    *byteOrderGiven = true;
+    VLToken* parenthesis = ctx->token;
+    if (!parenthesis->punctuation.match) {
+        VLRecordError(ctx, parenthesis, "Expected ) to close this (.");
+        return true;
+    }
+    *open = parenthesis;
+    while (ctx->token != parenthesis->punctuation.match) VLConsume(ctx);
+    VLConsume(ctx);
+    return true;
+}
+
+// Compiles the expression of endian(expression) from its tokens into a new
+// slot; the tokens may lie elsewhere (a typedef), the parse goes on after
+// the member as before.
+static VLLocation VLCompileByteOrder(VLContext* ctx, VLToken* open) {
+    VLToken* resume = ctx->token;
+    ctx->token = open->next;
+    VLLocation order = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, order);
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    ctx->token = resume;
+    return order;
+}
+
 // Parses a primitive type and compiles its size expression into `size`.
 // `raw` shows its bytes in file order: without a display word it becomes hex
 // and keeps a byte order only when the list names `big` itself (the default
@@ -98,6 +145,7 @@ VLPrimitiveSpec VLParsePrimitiveSpec(VLContext* ctx, VLLocation size) {
     bool displayGiven = false;
     bool byteOrderGiven = false;
     while (!VLIsStopped(ctx) && VLAcceptPunctuation(ctx, VLCode(","))) {
+        if (VLAcceptByteOrderExpression(ctx, &spec.byteOrderOpen, &byteOrderGiven)) continue;
         uint32_t modifier = VLExpectKeyword(ctx, {"binary", "octal", "hex", "little", "big"});
         VLApplyModifier(ctx, modifier, &spec.flags, &displayGiven, &byteOrderGiven);
     }
@@ -109,9 +157,11 @@ VLPrimitiveSpec VLParsePrimitiveSpec(VLContext* ctx, VLLocation size) {
             spec.flags = VLDisplayType_Hex | (explicitBig ? uint32_t(VLMemberFlag_BigEndian) : 0);
         }
         spec.flags |= VLMemberFlag_Raw;
+        if (ctx->zeroCountsEmpty) spec.flags |= VLMemberFlag_MayBeEmpty;
         break;
     case String:  // unsigned text; modifiers have no effect
-        spec.flags = VLDisplayType_String;
+        spec.flags = VLDisplayType_String | (ctx->zeroCountsEmpty ? uint32_t(VLMemberFlag_MayBeEmpty) : 0);
+        spec.byteOrderOpen = nullptr;
         break;
     case Hidden:  // unsigned, read but never shown
         spec.hidden = 1;
@@ -141,7 +191,15 @@ VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placemen
     }
     VLTypeDefinition* owner = ctx->typeDefinitionBeingParsed;
     VL_ASSERT(owner != nullptr);
-    VL_ASSERT(spec->type >= VLInstructionType_ScalarMemberU && spec->type <= VLInstructionType_ScalarMemberF);
+    VL_ASSERT(VLIsMemberKind(int32_t(spec->type)) && spec->type != VLInstructionType_ShowMember);
+    VLLocation byteOrder = {};
+    if (spec->byteOrderOpen) {
+        byteOrder = VLCompileByteOrder(ctx, spec->byteOrderOpen);
+        if (VLIsStopped(ctx)) {
+            VLSetSlotCounter(ctx, savedSlotCount);
+            return nullptr;
+        }
+    }
     VLMember* member = VLArenaNew<VLMember>(ctx->arena);
     member->name = VLCopyString(ctx, name);
     VLAddMember(ctx, owner, member);
@@ -158,6 +216,7 @@ VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placemen
     scalar->scalarExport.size = size;
     scalar->scalarExport.enumeration = enumeration;
     scalar->scalarExport.flags = spec->flags;
+    scalar->scalarExport.byteOrder = byteOrder;
     member->instruction = scalar;
     if (spec->hidden) VLEmit(ctx, VLInstructionType_ShowMembers);
     VLEmitBinary(ctx, VLInstructionType_Add, VLCursorLocation(), VLCursorLocation(), size);
@@ -191,7 +250,43 @@ static VLMemberClass VLClassifyMember(const VLContext* ctx, VLEnum** enumeration
     for (const char* keyword : {"s", "u", "f", "raw", "string", "hidden"}) {
         if (VLStringEqualsText(text, keyword)) return VLMemberClass_Primitive;
     }
+    // The newer words give way to the layout's own types and categories.
+    if (!VLIsPunctuation(token->next, VLCode("(")) || VLFindType(ctx, text) ||
+        VLNameIndexFind(&ctx->categoryIndex, nullptr, text))
+        return VLMemberClass_Struct;
+    for (const char* keyword : VLMeasuredWords) {
+        if (VLStringEqualsText(text, keyword)) return VLMemberClass_Measured;
+    }
     return VLMemberClass_Struct;
+}
+
+// A member whose size the data decides: the bound is compiled into the size
+// slot, which the member's instruction then sets to the bytes taken. The
+// numbers take the display words; zstring takes none.
+// ( "zstring" | "uleb" | "sleb" | "vlq" ) "(" expression { "," ( "binary" | "octal" | "hex" ) } ")" name
+static VLInstruction* VLParseMeasuredMember(VLContext* ctx, const VLPlacement* placement) {
+    VLLocation size = VLNewSlot(ctx);
+    uint32_t afterSize = VLSlotCounter(ctx);
+    uint32_t word = VLExpectKeyword(ctx, {"zstring", "uleb", "sleb", "vlq"});
+    VLExpectPunctuation(ctx, {VLCode("(")});
+    VLPrimitiveSpec spec{};
+    spec.type = VLInstructionType_ZStringMember + (word ? word - 1 : 0);
+    spec.sizeFirst = ctx->token;
+    VLCompileExpressionInto(ctx, size);
+    spec.sizeEnd = ctx->token;
+    if (spec.type == VLInstructionType_ZStringMember) {
+        spec.flags = VLDisplayType_String | (ctx->zeroCountsEmpty ? uint32_t(VLMemberFlag_MayBeEmpty) : 0);
+    } else {
+        bool displayGiven = false;
+        bool byteOrderGiven = true;  // a number of groups has no byte order to choose
+        while (!VLIsStopped(ctx) && VLAcceptPunctuation(ctx, VLCode(","))) {
+            uint32_t modifier = VLExpectKeyword(ctx, {"binary", "octal", "hex"});
+            VLApplyModifier(ctx, modifier, &spec.flags, &displayGiven, &byteOrderGiven);
+        }
+    }
+    VLExpectPunctuation(ctx, {VLCode(")")});
+    VLString name = VLExpectIdentifier(ctx);
+    return VLEmitPrimitiveMember(ctx, placement, size, afterSize, &spec, name, nullptr);
 }
 
 // Looks for the `] ;` that makes the declaration an array. The walk ends at
@@ -259,7 +354,9 @@ static VLInstruction* VLParseEnumerationMember(VLContext* ctx, const VLPlacement
     VLCompileExpressionInto(ctx, size);
     spec.sizeEnd = ctx->token;
     uint32_t order = 0;  // 1 little, 2 big
-    if (VLAcceptPunctuation(ctx, VLCode(","))) order = VLExpectKeyword(ctx, {"little", "big"});
+    bool orderGiven = false;
+    if (VLAcceptPunctuation(ctx, VLCode(",")) && !VLAcceptByteOrderExpression(ctx, &spec.byteOrderOpen, &orderGiven))
+        order = VLExpectKeyword(ctx, {"little", "big"});
     VLExpectPunctuation(ctx, {VLCode(")")});
     VLString name = VLExpectIdentifier(ctx);
     bool big = order == 2 || (order == 0 && ctx->defaultBigEndian);
@@ -303,6 +400,8 @@ static VLInstruction* VLParseMemberBody(VLContext* ctx, VLMemberClass memberClas
     }
     case VLMemberClass_Enumeration:  // Color(1) name
         return VLParseEnumerationMember(ctx, placement, enumeration);
+    case VLMemberClass_Measured:  // zstring(64) name, uleb(10, hex) name
+        return VLParseMeasuredMember(ctx, placement);
     case VLMemberClass_Typedef: {  // Handle name: size from the typedef's global slot
         VLConsume(ctx);
         VLString name = VLExpectIdentifier(ctx);
@@ -313,6 +412,17 @@ static VLInstruction* VLParseMemberBody(VLContext* ctx, VLMemberClass memberClas
         return VLParseStructMember(ctx);
     }
     return nullptr;
+}
+
+// Under default(zero_counts = empty): the jump that skips an array's element
+// loop when its count is 0 (its target is patched after the loop).
+static VLInstruction* VLEmitSkipWhenZero(VLContext* ctx, VLLocation count) {
+    if (VLIsStopped(ctx)) return nullptr;
+    VLLocation zero = VLNewSlot(ctx);
+    VLEmitLoadConstant(ctx, zero, 0);
+    VLLocation empty = VLNewSlot(ctx);
+    VLEmitBinary(ctx, VLInstructionType_Equal, empty, count, zero);
+    return VLEmitConditionalGoto(ctx, empty, 0);
 }
 
 // Parses one member declaration with its `;` and emits, in order: the
@@ -334,9 +444,14 @@ void VLParseMemberDeclaration(VLContext* ctx) {
         VLEmit(ctx, VLInstructionType_SetArrayIndex)->arrayIndex.value = counter;
         VLArrayBrackets brackets = VLFindArrayBrackets(ctx);
         VLLocation count{};
-        if (brackets.open) count = VLCompileArrayCount(ctx, brackets);
+        VLInstruction* skipEmpty = nullptr;
+        if (brackets.open) {
+            count = VLCompileArrayCount(ctx, brackets);
+            if (ctx->zeroCountsEmpty) skipEmpty = VLEmitSkipWhenZero(ctx, count);
+        }
         VLInstruction* member = VLParseMemberBody(ctx, memberClass, &placement, enumeration, entry);
         if (brackets.open) VLCompleteArray(ctx, brackets, member, counter, count, counterLoad);
+        if (skipEmpty) skipEmpty->jump.targetIndex = VLContinueAfterLast(ctx);
         if (placement.external) {
             VLEmitUnary(ctx, VLInstructionType_Copy, VLCursorLocation(), placement.savedCursor);
         }
@@ -344,4 +459,54 @@ void VLParseMemberDeclaration(VLContext* ctx) {
     }
     VLSetSlotCounter(ctx, savedCounter);
     VLExpectPunctuation(ctx, {VLCode(";")});
+}
+
+// ---------------------------------------------------------------------------
+// Computed members
+// ---------------------------------------------------------------------------
+
+bool VLShowMayFollow(const VLContext* ctx) {
+    const VLToken* token = ctx->token;
+    if (!VLTokenIs(token, "show") || !token->next) return false;
+    const VLToken* next = token->next;
+    if (next->type != VLTokenType_Identifier && !VLIsPunctuation(next, VLCode("("))) return false;
+    VLString word = VLTokenText(token);
+    return !VLFindEnum(ctx, word) && !VLFindTypedef(ctx, word) && !VLFindType(ctx, word) &&
+           !VLNameIndexFind(&ctx->categoryIndex, nullptr, word);
+}
+
+// A value computed from what was read, shown as a member line at the cursor
+// with size 0; the cursor stays. Member paths reach it like any member.
+// "show" [ "(" ( "binary" | "octal" | "hex" ) ")" ] name "=" expression ";"
+void VLParseShowMember(VLContext* ctx) {
+    uint32_t savedCounter = VLSlotCounter(ctx);
+    VLExpectKeyword(ctx, {"show"});
+    uint32_t display = VLDisplayType_Decimal;
+    if (VLAcceptPunctuation(ctx, VLCode("("))) {
+        display = VLExpectKeyword(ctx, {"binary", "octal", "hex"});
+        VLExpectPunctuation(ctx, {VLCode(")")});
+    }
+    VLString name = VLExpectIdentifier(ctx);
+    VLExpectPunctuation(ctx, {VLCode("=")});
+    if (VLIsStopped(ctx)) return;
+    VLLocation counter = VLNewSlot(ctx);
+    VLEmitLoadConstant(ctx, counter, 0);
+    VLEmit(ctx, VLInstructionType_SetArrayIndex)->arrayIndex.value = counter;
+    VLLocation value = VLNewSlot(ctx);
+    VLCompileExpressionInto(ctx, value);
+    VLExpectPunctuation(ctx, {VLCode(";")});
+    if (!VLIsStopped(ctx)) {
+        VLTypeDefinition* owner = ctx->typeDefinitionBeingParsed;
+        VLMember* member = VLArenaNew<VLMember>(ctx->arena);
+        member->name = VLCopyString(ctx, name);
+        VLAddMember(ctx, owner, member);
+        VLInstruction* show = VLEmit(ctx, VLInstructionType_ShowMember);
+        show->scalarExport.name = member->name;
+        show->scalarExport.appearIndex = member->appearIndex;
+        show->scalarExport.address = VLCursorLocation();
+        show->scalarExport.value = value;
+        show->scalarExport.flags = display;
+        member->instruction = show;
+    }
+    VLSetSlotCounter(ctx, savedCounter);
 }

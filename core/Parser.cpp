@@ -869,11 +869,20 @@ static void VLParseCloseScope(VLContext* ctx) {
 // Top-level statements
 // ---------------------------------------------------------------------------
 
-// The byte order takes effect as soon as its word has matched.
-// "default" "(" "endianess" "=" ( "little" | "big" ) ")" ";"
+// The byte order takes effect as soon as its word has matched; zero counts
+// are empty for the members compiled after the statement.
+// "default" "(" ( "endianess" "=" ( "little" | "big" ) | "zero_counts" "=" "empty" ) ")" ";"
 static void VLParseDefault(VLContext* ctx) {
     VLExpectKeyword(ctx, {"default"});
     VLExpectPunctuation(ctx, {VLCode("(")});
+    if (VLAcceptWord(ctx, "zero_counts")) {
+        VLExpectPunctuation(ctx, {VLCode("=")});
+        VLExpectKeyword(ctx, {"empty"});
+        VLExpectPunctuation(ctx, {VLCode(")")});
+        VLExpectPunctuation(ctx, {VLCode(";")});
+        if (!VLIsStopped(ctx)) ctx->zeroCountsEmpty = 1;
+        return;
+    }
     VLExpectKeyword(ctx, {"endianess"});
     VLExpectPunctuation(ctx, {VLCode("=")});
     uint32_t order = VLExpectKeyword(ctx, {"little", "big"});
@@ -1001,9 +1010,11 @@ static void VLParseInclude(VLContext* ctx) {
     while (frame->last->next) frame->last = frame->last->next;
     frame->next = ctx->includeFrames;
     frame->savedBigEndian = ctx->defaultBigEndian;
+    frame->savedZeroCountsEmpty = ctx->zeroCountsEmpty;
     ctx->includeFrames = frame;
     ctx->token = included.tokens;
     ctx->defaultBigEndian = 0;  // every file starts with the language's defaults
+    ctx->zeroCountsEmpty = 0;
 }
 
 static void VLReportOpenScopes(VLContext* ctx, VLToken* token, const char* end);
@@ -1021,6 +1032,7 @@ static bool VLLeaveIncludedFile(VLContext* ctx) {
     }
     VLMarkCompiled(ctx, frame->file);
     ctx->defaultBigEndian = frame->savedBigEndian;
+    ctx->zeroCountsEmpty = frame->savedZeroCountsEmpty;
     ctx->token = frame->resume;
     ctx->includeFrames = frame->next;
     return true;
@@ -1049,6 +1061,7 @@ static void VLCompileBodyStatement(VLContext* ctx) {
     VLAttemptKeyword(ctx, "while", VLParseWhile);
     VLAttemptKeyword(ctx, "do", VLParseDo);
     VLAttemptKeyword(ctx, "for", VLParseFor);
+    if (VLShowMayFollow(ctx)) VLAttempt(ctx, VLParseShowMember);
     VLAttempt(ctx, VLParseMemberDeclaration, true);
 }
 

@@ -90,6 +90,46 @@ int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location) {
 }
 
 // ---------------------------------------------------------------------------
+// Variable-length integers
+// ---------------------------------------------------------------------------
+
+// Groups of 7 bits, the final byte's high bit clear. LEB128 puts the low
+// group first; a signed one extends the final group's top bit. The base-128
+// form of vlq puts the high group first.
+VLVarint VLDecodeVarint(int32_t type, const uint8_t* bytes, uint64_t available) {
+    VLVarint number = {VLVarintStatus_NoFinalByte, 0, 0};
+    uint64_t length = 0;
+    while (length < available && (bytes[length] & 0x80)) ++length;
+    if (length == available) return number;
+    number.length = ++length;
+    number.status = VLVarintStatus_Done;
+    if (type == VLInstructionType_VlqMember) {
+        for (uint64_t i = 0; i < length; ++i) {
+            if (number.value >> 57) number.status = VLVarintStatus_TooLarge;
+            number.value = number.value << 7 | (bytes[i] & 0x7F);
+        }
+        return number;
+    }
+    bool isSigned = type == VLInstructionType_SLebMember;
+    bool negative = isSigned && (bytes[length - 1] & 0x40);
+    uint64_t fill = negative ? 0x7F : 0;  // what groups past the value's top must hold
+    for (uint64_t i = 0; i < length; ++i) {
+        uint64_t group = bytes[i] & 0x7F;
+        uint64_t shift = 7 * i;
+        if (shift >= 64) {
+            if (group != fill) number.status = VLVarintStatus_TooLarge;
+            continue;
+        }
+        number.value |= group << shift;
+        // The group's bits from 64 on (from 63 on when signed: the sign bit) repeat the top.
+        uint64_t top = (isSigned ? 63 : 64) - shift;
+        if (top < 7 && (group >> top) != (fill >> top)) number.status = VLVarintStatus_TooLarge;
+    }
+    if (negative && 7 * length < 64) number.value |= ~uint64_t(0) << (7 * length);
+    return number;
+}
+
+// ---------------------------------------------------------------------------
 // Lifecycle and position
 // ---------------------------------------------------------------------------
 
@@ -470,6 +510,8 @@ enum VLMemberShapeFlag : uint8_t {
     VLMemberShape_Array = 2,       // it has an element count
     VLMemberShape_Detached = 4,    // push-frame: the record belongs to no member array (sizeof)
     VLMemberShape_Typed = 8,       // push-frame: it names a type (an instance record)
+    VLMemberShape_MayBeEmpty = 16, // member: a size of 0 is an empty value, no report
+    VLMemberShape_Computed = 32,   // member: a computed value (show), no bytes of the data
 };
 struct VLMemberShape {
     uint32_t memberIndex;  // appearance number within the running instance
@@ -479,7 +521,9 @@ struct VLMemberShape {
 static VLMemberShape VLScalarShape(const VLInstruction* instruction) {
     const auto& member = instruction->scalarExport;
     return {member.appearIndex, uint8_t((member.referenced ? VLMemberShape_Referenced : 0) |
-                                        (member.arrayCount.kind != VLLocationKind_None ? VLMemberShape_Array : 0))};
+                                        (member.arrayCount.kind != VLLocationKind_None ? VLMemberShape_Array : 0) |
+                                        (member.flags & VLMemberFlag_MayBeEmpty ? VLMemberShape_MayBeEmpty : 0) |
+                                        (instruction->type == VLInstructionType_ShowMember ? VLMemberShape_Computed : 0))};
 }
 
 static VLMemberShape VLPushShape(const VLInstruction* instruction) {
@@ -567,18 +611,42 @@ static uint64_t VLReadScalar(const uint8_t* bytes, uint32_t count, bool bigEndia
     return value;
 }
 
+uint32_t VLMemberFlagsNow(VLRuntime* runtime, const VLInstruction* member) {
+    const auto& scalar = member->scalarExport;
+    if (member->type == VLInstructionType_ShowMember || scalar.byteOrder.kind == VLLocationKind_None)
+        return scalar.flags;
+    uint32_t flags = scalar.flags & ~uint32_t(VLMemberFlag_BigEndian);
+    return VLValue(runtime, scalar.byteOrder) != 0 ? flags | VLMemberFlag_BigEndian : flags;
+}
+
 // The value a member path reads from a member just read (kept for referenced
-// members only).
-static uint64_t VLMemberValueOf(const VLRuntime* runtime, const VLInstruction* instruction, int64_t address,
+// members only): the first 8 bytes as a number in the member's byte order, a
+// variable-length integer's value, a computed value.
+static uint64_t VLMemberValueOf(VLRuntime* runtime, const VLInstruction* instruction, int64_t address,
                                 int64_t size) {
-    return VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
-                        (instruction->scalarExport.flags & VLMemberFlag_BigEndian) != 0,
-                        instruction->type == VLInstructionType_ScalarMemberS);
+    switch (instruction->type) {
+    case VLInstructionType_ULebMember:
+    case VLInstructionType_SLebMember:
+    case VLInstructionType_VlqMember:
+        return VLDecodeVarint(instruction->type, runtime->data + address, uint64_t(size)).value;
+    case VLInstructionType_ShowMember:
+        return uint64_t(VLValue(runtime, instruction->scalarExport.value));
+    default:
+        return VLReadScalar(runtime->data + address, size < 8 ? uint32_t(size) : 8,
+                            (VLMemberFlagsNow(runtime, instruction) & VLMemberFlag_BigEndian) != 0,
+                            instruction->type == VLInstructionType_ScalarMemberS);
+    }
 }
 
 // Reports a member's size below 1 and a placement outside the data (the size
-// then taken as 0).
-static void VLReportPlacement(const VLRuntime* runtime, int64_t address, int64_t size, VLRuntimeResult* result) {
+// then taken as 0); true when it reported. A member that may be empty is
+// read with size 0 anywhere up to the end of the data; a computed one
+// reads nothing.
+static bool VLPlacementFails(const VLRuntime* runtime, VLMemberShape shape, int64_t address, int64_t size,
+                             VLRuntimeResult* result) {
+    if (shape.flags & VLMemberShape_Computed) return false;
+    if (size == 0 && (shape.flags & VLMemberShape_MayBeEmpty) && address >= 0 && uint64_t(address) <= runtime->dataSize)
+        return false;
     if (size < 1) {
         result->flags |= VLRuntimeResultFlag_InvalidSize;
         result->size = size;
@@ -589,6 +657,7 @@ static void VLReportPlacement(const VLRuntime* runtime, int64_t address, int64_t
         result->flags |= VLRuntimeResultFlag_InvalidAddress;
         result->address = address;
     }
+    return true;
 }
 
 // Stores the value of a referenced member as the element's record.
@@ -607,8 +676,7 @@ VL_HOT_PATH void VLReadMember(VLRuntime* runtime, const VLInstruction* instructi
                               int64_t address, int64_t size, VLRuntimeResult* result) {
     if (size < 1 || address < 0 || uint64_t(size) > runtime->dataSize ||
         uint64_t(address) > runtime->dataSize - uint64_t(size)) {
-        VLReportPlacement(runtime, address, size, result);
-        return;
+        if (VLPlacementFails(runtime, shape, address, size, result)) return;
     }
     VLRuntimeMemberArray* array;
     uint32_t element;
@@ -757,6 +825,56 @@ static void VLRunScalarMember(VLRuntime* runtime, const VLInstruction* instructi
     const auto& member = instruction->scalarExport;
     VLReadMember(runtime, instruction, VLScalarShape(instruction), VLValue(runtime, member.address),
                  VLValue(runtime, member.size), result);
+}
+
+// The bytes a zstring takes: through its first NUL, or all that are available.
+static uint64_t VLZStringLength(const uint8_t* bytes, uint64_t available) {
+    const void* nul = memchr(bytes, 0, size_t(available));
+    return nul ? uint64_t(static_cast<const uint8_t*>(nul) - bytes) + 1 : available;
+}
+
+// A member whose size the data decides (zstring, uleb, sleb, vlq): its size
+// slot holds the bound and receives the bytes taken, never past the end of
+// the data. A bound below 1 (unless the member may be empty), a cursor
+// outside the data, and a number without its final byte within the bound or
+// beyond 64 bits are reported; the member is then not read.
+static void VLRunMeasuredMember(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                                VLRuntimeResult* result) {
+    const auto& member = instruction->scalarExport;
+    int64_t address = VLValue(runtime, member.address);
+    int64_t* size = VLSlot(runtime, member.size);
+    int64_t bound = *size;
+    VLMemberShape shape = VLScalarShape(instruction);
+    bool inData = address >= 0 && uint64_t(address) < runtime->dataSize;
+    if (bound < 1 || !inData) {
+        if (VLPlacementFails(runtime, shape, address, bound < 1 ? bound : 1, result)) return;
+        bound = 0;  // an empty value
+    }
+    uint64_t left = inData ? runtime->dataSize - uint64_t(address) : 0;
+    uint64_t available = uint64_t(bound) < left ? uint64_t(bound) : left;
+    uint64_t taken = 0;
+    if (instruction->type == VLInstructionType_ZStringMember) {
+        taken = available ? VLZStringLength(runtime->data + address, available) : 0;
+    } else {
+        VLVarint number = VLDecodeVarint(instruction->type, runtime->data + address, available);
+        if (number.status != VLVarintStatus_Done) {
+            result->flags |= number.status == VLVarintStatus_NoFinalByte ? VLRuntimeResultFlag_NoFinalByte
+                                                                          : VLRuntimeResultFlag_ValueTooLarge;
+            result->size = bound;
+            result->address = address;
+            return;
+        }
+        taken = number.length;
+    }
+    *size = int64_t(taken);
+    VLReadMember(runtime, instruction, shape, address, int64_t(taken), result);
+}
+
+// A computed value shown as a member of size 0 at the cursor.
+static void VLRunShowMember(VLRuntime* runtime, const VLInstruction* instruction, VLCursor*,
+                            VLRuntimeResult* result) {
+    VLReadMember(runtime, instruction, VLScalarShape(instruction), VLValue(runtime, instruction->scalarExport.address),
+                 0, result);
 }
 
 // Jump; a conditional one only when its condition is non-zero.
@@ -983,6 +1101,8 @@ VL_RUNS_FROM_RECORD(FetchTypeIndex)
 VL_RUNS_FROM_RECORD(HasType)
 VL_RUNS_FROM_RECORD(Assert)
 VL_RUNS_FROM_RECORD(Print)
+VL_RUNS_FROM_RECORD(MeasuredMember)
+VL_RUNS_FROM_RECORD(ShowMember)
 #undef VL_RUNS_FROM_RECORD
 
 // Decodes one instruction by its run helper.

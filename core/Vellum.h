@@ -251,7 +251,12 @@ enum VLRuntimeShow : uint32_t {
     X(HasType, TypeLookup, "has-type", "", HasType, None)             /* D = 1 if (category, key) is registered */ \
     X(Assert, Assert, "assert(", ")", Assert, None)                   /* report when condition is 0 */ \
     X(Print, Print, "print(", ")", Print, Prints)                     /* the front end prints message and value */ \
-    X(Breakpoint, Text, "breakpoint", "", Nothing, None)              /* no effect */
+    X(Breakpoint, Text, "breakpoint", "", Nothing, None)              /* no effect */             \
+    X(ZStringMember, Scalar, "zstring-member(", "", MeasuredMember, Members) /* text through its NUL within a bound; size: bound in, bytes taken out */ \
+    X(ULebMember, Scalar, "uleb-member(", "", MeasuredMember, Members) /* unsigned LEB128 within a bound; size as above */ \
+    X(SLebMember, Scalar, "sleb-member(", "", MeasuredMember, Members) /* signed LEB128 within a bound; size as above */ \
+    X(VlqMember, Scalar, "vlq-member(", "", MeasuredMember, Members)   /* base-128, high groups first, within a bound; size as above */ \
+    X(ShowMember, Show, "show-member(", "", ShowMember, Members)       /* a computed value shown as a member of size 0 */
 
 enum VLInstructionType : int32_t {
 #define VL_INSTRUCTION_ENUMERATOR(name, shape, words, suffix, run, shown) VLInstructionType_##name,
@@ -329,6 +334,10 @@ struct VLInstruction {
             VLEnum* enumeration;
             uint32_t flags;          // VLMemberFlags
             VLLocation arrayCount;   // None: not an array
+            union {
+                VLLocation byteOrder;  // not show: None, the flags give the byte order; else non-zero = big
+                VLLocation value;      // show: the slot holding the value shown
+            };
         } scalarExport;
         struct {
             uint32_t pathCount;
@@ -402,10 +411,29 @@ enum VLDisplayType : uint32_t {
 enum VLMemberFlag : uint32_t {
     VLMemberFlag_Raw = 0x100,
     VLMemberFlag_BigEndian = 0x1000,
+    VLMemberFlag_MayBeEmpty = 0x2000,  // string, raw, zstring after default(zero_counts = empty): size 0 is ""
 };
 inline uint32_t VLDisplayTypeOf(uint32_t flags) {
-    return flags & ~uint32_t(VLMemberFlag_Raw | VLMemberFlag_BigEndian);
+    return flags & ~uint32_t(VLMemberFlag_Raw | VLMemberFlag_BigEndian | VLMemberFlag_MayBeEmpty);
 }
+
+// Variable-length integers (uleb, sleb, vlq members): the value of the bytes
+// from `bytes` on, of which `available` may be read. Done: `length` bytes
+// taken up to and including the final byte (high bit clear). NoFinalByte:
+// every available byte has its high bit set. TooLarge: the value needs more
+// than 64 bits (a signed one: more than a sign-extended 64-bit number); groups
+// beyond 64 bits that only repeat the value's top (0, or the sign) are allowed.
+enum VLVarintStatus : uint32_t {
+    VLVarintStatus_Done = 0,
+    VLVarintStatus_NoFinalByte = 1,
+    VLVarintStatus_TooLarge = 2,
+};
+struct VLVarint {
+    uint32_t status;  // VLVarintStatus
+    uint64_t length;
+    uint64_t value;   // sleb: the two's complement of the signed value
+};
+VLVarint VLDecodeVarint(int32_t type, const uint8_t* bytes, uint64_t available);  // type: ULeb, SLeb, Vlq member
 
 struct VLLocalVariable {
     VLLocalVariable* next;
@@ -500,6 +528,7 @@ struct VLPrimitiveSpec {
     uint32_t hidden;
     VLToken* sizeFirst;
     VLToken* sizeEnd;
+    VLToken* byteOrderOpen;  // the "(" of endian(expression), compiled at each member; null: none
 };
 
 struct VLTypedef {
@@ -639,6 +668,8 @@ enum VLRuntimeResultFlag : uint32_t {
     VLRuntimeResultFlag_NestingTooDeep = 0x40,    // more struct levels than arrayIndices holds
     VLRuntimeResultFlag_ElementOutOfRange = 0x80, // element number not below the array's count
     VLRuntimeResultFlag_MemoryLimit = 0x100,      // member records would exceed the run's memoryLimit
+    VLRuntimeResultFlag_NoFinalByte = 0x200,      // a variable-length integer ends past its bound (size: the bound, address: its own)
+    VLRuntimeResultFlag_ValueTooLarge = 0x400,    // a variable-length integer needs more than 64 bits
 };
 
 struct VLRuntimeResult {
@@ -707,3 +738,6 @@ using VLRuntimeVisitor = bool (*)(void* context, VLRuntime* runtime, const VLRun
 VLRuntimeResult VLRuntimeRun(VLRuntime* runtime, uint64_t* stepsLeft, uint32_t show = VLRuntimeShow_All,
                              VLRuntimeVisitor visitor = nullptr, void* context = nullptr);
 int64_t* VLResolveLocation(VLRuntime* runtime, VLLocation location);
+// A member's flags as it reads right now: endian(expression) decides the
+// byte order from its slot (the front end asks right after the member's step).
+uint32_t VLMemberFlagsNow(VLRuntime* runtime, const VLInstruction* member);

@@ -292,10 +292,18 @@ static void VLFuzzSize(VLFuzzGenerator* g) {
     else g->text += kSizes[VLFuzzTake(r, 10)];
 }
 
+// endian(expression): a byte order the data decides, as often as not from a
+// condition on what was read.
+static void VLFuzzByteOrder(VLFuzzGenerator* g) {
+    g->text += "endian(";
+    VLFuzzExpression(g, 1, false);
+    g->text += ")";
+}
+
 // kind ( size {, modifier} ); repeated modifiers only now and then.
 static void VLFuzzPrimitive(VLFuzzGenerator* g) {
     static const char* const kKinds[] = {"u", "s", "f", "raw", "string", "hidden", "u", "s"};
-    static const char* const kModifiers[] = {"hex", "binary", "octal", "big", "little"};
+    static const char* const kModifiers[] = {"hex", "binary", "octal", "big", "little", "endian"};
     VLFuzzReader* r = &g->reader;
     g->text += kKinds[VLFuzzTake(r, 8)];
     g->text += "(";
@@ -303,12 +311,29 @@ static void VLFuzzPrimitive(VLFuzzGenerator* g) {
     unsigned count = VLFuzzTake(r, 3);
     bool display = false, order = false;
     for (unsigned i = 0; i < count; ++i) {
-        unsigned modifier = VLFuzzTake(r, 5);
+        unsigned modifier = VLFuzzTake(r, 6);
         bool isOrder = modifier >= 3;
         if ((isOrder ? order : display) && !VLFuzzChance(r, 64)) continue;
         (isOrder ? order : display) = true;
-        g->text += std::string(", ") + kModifiers[modifier];
+        g->text += ", ";
+        if (modifier == 5) VLFuzzByteOrder(g);
+        else g->text += kModifiers[modifier];
     }
+    g->text += ")";
+}
+
+// A member whose size the data decides: zstring, or a variable-length number
+// with a display word now and then; the bound is a size like any other.
+static void VLFuzzMeasured(VLFuzzGenerator* g) {
+    static const char* const kKinds[] = {"zstring", "uleb", "sleb", "vlq"};
+    static const char* const kDisplays[] = {", hex", ", binary", ", octal"};
+    VLFuzzReader* r = &g->reader;
+    unsigned kind = VLFuzzTake(r, 4);
+    g->text += kKinds[kind];
+    g->text += "(";
+    if (VLFuzzChance(r, 3)) g->text += kind == 0 ? "16" : VLFuzzChance(r, 2) ? "10" : "11";
+    else VLFuzzSize(g);
+    if (kind > 0 && VLFuzzChance(r, 4)) g->text += kDisplays[VLFuzzTake(r, 3)];
     g->text += ")";
 }
 
@@ -349,10 +374,18 @@ static void VLFuzzMember(VLFuzzGenerator* g) {
     } else if (kind == 2 && !namedEnums.empty()) {
         g->text += "E" + VLFuzzNumber(int(namedEnums[VLFuzzTake(r, unsigned(namedEnums.size()))])) + "(";
         VLFuzzSize(g);
-        unsigned order = VLFuzzTake(r, 3);
-        g->text += order == 0 ? ")" : order == 1 ? ", big)" : ", little)";
+        unsigned order = VLFuzzTake(r, 4);
+        if (order == 3) {
+            g->text += ", ";
+            VLFuzzByteOrder(g);
+            g->text += ")";
+        } else {
+            g->text += order == 0 ? ")" : order == 1 ? ", big)" : ", little)";
+        }
     } else if (kind == 3 && g->typedefs) {
         g->text += "D" + VLFuzzNumber(int(VLFuzzTake(r, unsigned(g->typedefs))));
+    } else if (kind == 4) {
+        VLFuzzMeasured(g);
     } else {
         VLFuzzPrimitive(g);
     }
@@ -498,6 +531,16 @@ static void VLFuzzStatement(VLFuzzGenerator* g, int depth) {
     case 10:  // breakpoint
         g->text += "breakpoint();\n";
         return;
+    case 11: {  // show [(display)] name = expression; a member that paths can name
+        static const char* const kDisplays[] = {"show ", "show ", "show(hex) ", "show(binary) ", "show(octal) "};
+        VLFuzzTypeInfo& type = g->types[size_t(g->current)];
+        VLFuzzMemberInfo info{VLFuzzName(g, "m", int(type.members.size())), VLFuzzMember_Scalar, -1};
+        g->text += kDisplays[VLFuzzTake(r, 5)] + info.name + " = ";
+        VLFuzzExpression(g, 0, false);
+        g->text += ";\n";
+        type.members.push_back(info);
+        return;
+    }
     default:
         break;
     }
@@ -599,7 +642,8 @@ static void VLFuzzTopLevel(VLFuzzGenerator* g) {
     // Counted from the top, so that steering bytes running out choose a struct.
     switch (13 - VLFuzzTake(r, 14)) {
     case 0:
-        g->text += VLFuzzChance(r, 2) ? "default(endianess = big);\n" : "default(endianess = little);\n";
+        if (VLFuzzChance(r, 3)) g->text += "default(zero_counts = empty);\n";
+        else g->text += VLFuzzChance(r, 2) ? "default(endianess = big);\n" : "default(endianess = little);\n";
         return;
     case 1:
     case 2:

@@ -2,6 +2,7 @@
 // the same stages and reports as the command line (invalid-token excerpts,
 // the compile error's excerpt, both passes), with output formatted in full
 // and then discarded, and every record of the run released at the end.
+// A layout may carry files for its include statements after its own text.
 // Compiled programs are also run twice more, once an instruction at a time
 // and once through the runtime's run loop, and the two must show the front
 // end the same things: the run loop's shortcuts (decoded chunks, fused
@@ -123,17 +124,80 @@ static void VLFuzzCheckReportSize(const VLWriter* err, size_t layoutSize) {
     abort();
 }
 
+// The files a fuzz layout may include: its text may end with files of its
+// own, each after a line "//@file NAME" (NAME relative to the layout's folder).
+// An include names one as the command line would, joined to the folder of the
+// including file; each is tokenized once, when first included.
+struct VLFuzzIncludes {
+    VLArena* arena;
+    std::vector<std::string> names;  // [0] the layout itself
+    std::vector<std::string> texts;
+    std::vector<VLFile> files;
+    std::vector<VLToken*> tokens;
+    std::vector<bool> loaded;
+    std::vector<const char*> messages;
+};
+
+static const char VLFuzzFileMarker[] = "\n//@file ";
+
+// Splits the layout's own text from the files that follow it.
+static void VLFuzzSplitFiles(const std::string& layout, VLFuzzIncludes* includes) {
+    size_t at = layout.find(VLFuzzFileMarker);
+    includes->names.push_back("fuzz.vlt");
+    includes->texts.push_back(layout.substr(0, at));
+    while (at != std::string::npos) {
+        size_t nameStart = at + sizeof VLFuzzFileMarker - 1;
+        size_t nameEnd = layout.find('\n', nameStart);
+        if (nameEnd == std::string::npos) nameEnd = layout.size();
+        size_t next = layout.find(VLFuzzFileMarker, nameEnd);
+        includes->names.push_back(layout.substr(nameStart, nameEnd - nameStart));
+        includes->texts.push_back(nameEnd < layout.size() ? layout.substr(nameEnd + 1, next - nameEnd - 1) : "");
+        at = next;
+    }
+    for (size_t i = 0; i < includes->names.size(); ++i) {
+        includes->files.push_back({includes->names[i].c_str(), includes->texts[i].size(),
+                                   const_cast<char*>(includes->texts[i].c_str()), nullptr});
+        includes->tokens.push_back(nullptr);
+        includes->loaded.push_back(i == 0);
+        includes->messages.push_back(nullptr);
+    }
+}
+
+static VLIncludedFile VLFuzzLoadIncluded(void* context, uint32_t includingFile, VLString path) {
+    VLFuzzIncludes* includes = static_cast<VLFuzzIncludes*>(context);
+    const std::string& including = includes->names[includingFile];
+    size_t slash = including.rfind('/');
+    std::string name = (slash == std::string::npos ? "" : including.substr(0, slash + 1)) +
+                       std::string(path.chars, path.length);
+    for (uint32_t i = 0; i < includes->names.size(); ++i) {
+        if (includes->names[i] != name) continue;
+        if (!includes->loaded[i]) {
+            includes->loaded[i] = true;
+            VLScanResult scan = VLTokenize(includes->texts[i].c_str(), includes->arena, i);
+            if (scan.invalidTokens) includes->messages[i] = "Invalid tokens in included file.";
+            else includes->tokens[i] = scan.tokens;
+        }
+        return {i, includes->tokens[i], includes->names[i].c_str(), includes->messages[i]};
+    }
+    return {0, nullptr, "", "Failed to open included file."};
+}
+
 void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t dataSize, bool runPasses,
                      bool debug) {
     VLArena arena{};
     VLWriter out, err;
     VLWriterInitNull(&out);
     VLWriterInitNull(&err);
-    VLFile layoutFile{"fuzz.vlt", layout.size(), const_cast<char*>(layout.c_str())};
-    VLScanResult scan = VLTokenize(layout.c_str(), &arena);
+    VLFuzzIncludes includes;
+    includes.arena = &arena;
+    VLFuzzSplitFiles(layout, &includes);
+    VLFile layoutFile = includes.files[0];
+    layoutFile.sources = includes.files.data();
+    VLIncludeLoader loader = {VLFuzzLoadIncluded, &includes, "fuzz.vlt"};
+    VLScanResult scan = VLTokenize(includes.texts[0].c_str(), &arena);
     bool ran = false;
     if (!VLReportInvalidTokens(&scan, &layoutFile, &err)) {
-        VLProgram program = VLCompile(scan.tokens, &arena);
+        VLProgram program = VLCompile(scan.tokens, &arena, &loader);
         if (!VLReportCompileError(&program, &layoutFile, &err) && runPasses) {
             ran = true;
             VLFile dataFile{"fuzz.bin", dataSize, reinterpret_cast<char*>(const_cast<uint8_t*>(data))};

@@ -71,7 +71,7 @@ def main():
 
         shown, status = run_on_terminal(vellum, past, folder)
         check("terminal: report keeps its status", status == 2, shown)
-        check("terminal: report context", "in 'value' (u(4) in struct Top, bytes 0xe..0x11" in shown, shown)
+        check("terminal: report context", "in Top.value (u(4) in struct Top, bytes 0xe..0x11" in shown, shown)
         check("terminal: report hint", "end 2 byte(s) past its end" in shown, shown)
 
         for label, args, extra in (("NO_COLOR", typo, {"NO_COLOR": "1"}),

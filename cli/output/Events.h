@@ -34,11 +34,12 @@ struct VLStructEvent {
 
 // One shown scalar member.
 struct VLMemberEvent {
-    VLInstruction* instruction;  // its scalar-member instruction (ScalarMemberU, S or F)
+    VLInstruction* instruction;  // its member instruction (VLIsMemberKind)
     VLMemberBytes bytes;         // where its bytes are: address, size and the data
     bool isArray;
     uint32_t index;              // element number when isArray
     VLString path;               // its path (empty when the run follows no paths)
+    VLValueSource value;         // what its value is formatted and decoded from (may point into itself)
 };
 
 // Output of a `print` statement.

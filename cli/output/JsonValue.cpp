@@ -155,8 +155,8 @@ static void VLWriteJsonBytesAsString(VLWriter* out, const VLMemberBytes* bytes) 
 static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLMemberEvent* event,
                              uint64_t value) {
     VLWriteText(out, ",\"names\":[");
-    uint32_t flags = event->instruction->scalarExport.flags;
-    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->bytes, flags)) {
+    uint32_t flags = event->value.flags;
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->value.bytes, flags)) {
         VLWriteJsonString(out, entry->name.chars, entry->name.length);
     } else {
         bool first = true;
@@ -251,9 +251,10 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
     const VLInstruction* instruction = event->instruction;
     const auto& scalar = instruction->scalarExport;
     const VLEnum* enumeration = scalar.enumeration;
-    VLDecodedValue value = VLDecodeValue(instruction->type, scalar.flags, enumeration, &event->bytes);
+    const VLValueSource& source = event->value;  // what the value is decoded from: the text column's own
+    VLDecodedValue value = VLDecodeValue(source.type, source.flags, enumeration, &source.bytes);
     char text[VLValueTextLimit];
-    uint32_t textLength = VLFormatValue(instruction->type, scalar.flags, enumeration, &event->bytes, text);
+    uint32_t textLength = VLFormatValue(source.type, source.flags, enumeration, &source.bytes, text);
     VLString path = event->path;
     VLString enumName = enumeration ? enumeration->name : VLString{0, ""};
     size_t room = VLJsonMemberRoom + before.length + after.length + path.length + enumName.length + 6 * size_t(textLength);
@@ -294,20 +295,20 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
             cursor = VLPutDecimal(cursor, int64_t(value.bits) < 0 ? ~value.bits + 1 : value.bits);
             break;
         case VLValueKind_Float:
-            cursor = VLPutJsonFloat(cursor, value.bits, event->bytes.size);
+            cursor = VLPutJsonFloat(cursor, value.bits, source.bytes.size);
             break;
         default:
             out->used += size_t(cursor - start);
             switch (value.kind) {
                 case VLValueKind_String:
-                    VLWriteJsonBytesAsString(out, &event->bytes);
+                    VLWriteJsonBytesAsString(out, &source.bytes);
                     break;
                 case VLValueKind_Enumeration:  // the number, then the names it is shown by
                     VLWriteUnsigned(out, value.bits);
                     VLWriteJsonNames(out, enumeration, event, value.bits);
                     break;
                 default:  // raw and wide members: all bytes in hexadecimal
-                    VLWriteJsonHex(out, &event->bytes);
+                    VLWriteJsonHex(out, &source.bytes);
                     break;
             }
             start = VLWriterReserve(out, 16 + after.length + 6 * size_t(textLength));
