@@ -14,6 +14,7 @@
 #endif
 
 #include "CommandLine.h"
+#include "browse/Browse.h"
 #include "output/Events.h"
 
 static const char* const VLVersionText = "0.2.1";
@@ -49,6 +50,7 @@ enum VLLoadStatus {
 struct VLLoadResult {
     VLLoadStatus status;
     VLFile file;
+    bool mapped;  // file.data is a read-only mapping of the file (munmap, not free)
 };
 
 // A buffer for a file's contents. Buffers of many megabytes are aligned to,
@@ -72,7 +74,7 @@ static char* VLAllocateFileBuffer(size_t size) {
 // delivers up to its end, in growing blocks. Reaching `sizeLimit` bytes stops
 // the reading: the result is TooLarge with the size so far.
 static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
-    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}};
+    VLLoadResult result = {VLLoadStatus_Failed, {path, 0, nullptr, nullptr}, false};
     size_t capacity = size_t(1) << 16, size = 0;
     char* data = static_cast<char*>(malloc(capacity));
     while (data) {
@@ -110,7 +112,7 @@ static VLLoadResult VLLoadStream(FILE* file, const char* path, uint32_t extraByt
 static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uint64_t sizeLimit) {
     bool standardInput = strcmp(path, "-") == 0;
     // Excerpts and messages name standard input as "<stdin>".
-    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr, nullptr}};
+    VLLoadResult result = {VLLoadStatus_Failed, {standardInput ? "<stdin>" : path, 0, nullptr, nullptr}, false};
     FILE* file = standardInput ? stdin : fopen(path, "rb");
     if (!file) return result;
     if (lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE) {
@@ -147,6 +149,36 @@ static VLLoadResult VLLoadFileLimited(const char* path, uint32_t extraBytes, uin
     result.file.size = size;
     result.file.data = data;
     return result;
+}
+
+// The explorer's data: a regular file is mapped rather than read, so that the
+// first screen does not wait for a large file to be read whole (the decoder
+// reads the pages as it reaches them). Anything else is loaded as usual.
+static VLLoadResult VLMapOrLoadFile(const char* path) {
+#if defined(__linux__)
+    if (strcmp(path, "-") != 0) {
+        FILE* file = fopen(path, "rb");
+        off_t length = file ? lseek(fileno(file), 0, SEEK_END) : -1;
+        if (file && length > 0 && uint64_t(length) <= SIZE_MAX) {
+            void* data = mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fileno(file), 0);
+            fclose(file);
+            if (data != MAP_FAILED) return {VLLoadStatus_Loaded, {path, uint64_t(length), static_cast<char*>(data), nullptr}, true};
+        } else if (file) {
+            fclose(file);
+        }
+    }
+#endif
+    return VLLoadFileLimited(path, 0, UINT64_MAX);
+}
+
+static void VLReleaseFile(VLLoadResult* load) {
+#if defined(__linux__)
+    if (load->mapped) {
+        munmap(load->file.data, size_t(load->file.size));
+        return;
+    }
+#endif
+    free(load->file.data);
 }
 
 VLFile VLLoadFile(const char* path, uint32_t extraBytes) {
@@ -187,7 +219,9 @@ static void VLWriteTestFile(VLWriter* err) {
     X(Ndjson, "-ndjson", None, "", "Writes one JSON object per line for each member (docs/JSON.md).") \
     X(Json, "-json", None, "", "Writes the run as one JSON document (docs/JSON.md).")          \
     X(Select, "-select", Text, "<PATH>",                                                        \
-      "Shows only the members at or below PATH, e.g. Tar.entries[*].name (repeatable).")
+      "Shows only the members at or below PATH, e.g. Tar.entries[*].name (repeatable).")       \
+    X(Browse, "-browse", None, "",                                                              \
+      "Explores the decoded file in the terminal (with -select: starting at PATH).")
 
 enum VLOptionId : uint32_t {
 #define VL_OPTION_ID(id, spelling, argument, argumentName, help) VLOptionId_##id,
@@ -251,6 +285,7 @@ struct VLOptions {
     VLSelection selection;  // -select patterns
     bool explain;         // hints without a terminal
     VLColorChoice color;
+    bool browse;
 };
 
 // The value of -color=; false for a text that is none of the three.
@@ -338,6 +373,9 @@ static VLOptions VLParseOptions(int argc, char** argv, VLWriter* out, VLWriter* 
             break;
         case VLOptionId_Debug:
             options.debug = true;
+            break;
+        case VLOptionId_Browse:
+            options.browse = true;
             break;
         case VLOptionId_Version:
         case VLOptionId_VersionLong:
@@ -467,9 +505,15 @@ static int VLRunLayout(const VLFile* layout, const VLFile* data, VLOptions* give
         VLFile source = *layout;  // the layout, with the files it included for messages
         if (sources.count > 1) source.sources = sources.files;
         if (!VLReportCompileError(&program, &source, err)) {
-            VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1, given->format,
-                                    given->selection.patternCount ? &given->selection : nullptr};
-            status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
+            VLSelection* selection = given->selection.patternCount ? &given->selection : nullptr;
+            if (given->browse) {
+                // The explorer shows everything; a selection is where it starts.
+                VLRunOptions options = {0, given->stepLimit, 1, VLOutputFormat_Text, nullptr};
+                status = VLBrowseMain(&program, &source, data, &options, selection, out, err);
+            } else {
+                VLRunOptions options = {given->debug ? 1u : 0u, given->stepLimit, 1, given->format, selection};
+                status = VLRunPasses(&program, &source, data, &options, out, err) ? 2 : 0;
+            }
         }
     }
     VLLayoutSourcesFree(&sources);
@@ -527,7 +571,8 @@ static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* 
         return -2;
     }
     VLLoadResult layout = VLLoadFileLimited(options.layoutPath, 1, VLLayoutSizeLimit);
-    VLLoadResult data = VLLoadFileLimited(options.dataPath, 0, UINT64_MAX);
+    VLLoadResult data = options.browse ? VLMapOrLoadFile(options.dataPath)
+                                       : VLLoadFileLimited(options.dataPath, 0, UINT64_MAX);
     bool layoutLoaded = VLCheckLoaded(&layout, err);
     bool dataLoaded = VLCheckLoaded(&data, err);
     int status = -1;
@@ -535,6 +580,6 @@ static int VLRunOptionsGiven(VLOptions* given, int argc, char** argv, VLWriter* 
         status = VLRunLayout(&layout.file, &data.file, &options, out, err);
     }
     free(layout.file.data);
-    free(data.file.data);
+    VLReleaseFile(&data);
     return status;
 }

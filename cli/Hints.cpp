@@ -183,6 +183,8 @@ static void VLWriteAssignmentHints(const VLError* error, VLWriter* err) {
         if (statement.length && VLIsPunctuation(op, VLCode("=")) && op->next) {
             value.chars = op->next->start.cursor;
             value.length = uint32_t(statement.chars + statement.length - 1 - value.chars);  // without the ";"
+            while (value.length && (value.chars[value.length - 1] == ' ' || value.chars[value.length - 1] == '\t'))
+                --value.length;
         }
         if (value.length)
             VLWriteHint(err, "for a computed value, declare a local with var: var new_%.*s = %.*s;", VLLength(name),

@@ -186,6 +186,7 @@ struct VLEventStream {
     uint32_t depth;
     uint32_t capacity;
     bool printing;            // the last pass: prints and reports go to the sink
+    bool stopped;             // the sink ended the run (goOn)
 };
 
 // The cursor (the global frame's second slot: where the next member is read).
@@ -215,10 +216,11 @@ static void VLStreamStructBegin(VLEventStream* stream, const VLInstruction* push
     VLStructEvent* event = &stream->open[stream->depth];
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     *event = VLStructEvent{pushFrame, VLPushedType(pushFrame, runtime), pushFrame->pushFrame.name, isArray,
-                           isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}};
+                           isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}, 0};
     if (stream->paths) {
         VLPathEnterStruct(stream->paths, event);
         event->path = VLPathText(stream->paths);
+        event->occurrence = stream->paths->lastOccurrence;
     }
     if (!stream->selection) {  // everything is shown: the begin goes to the sink at once
         stream->delivered[stream->depth++] = true;
@@ -248,12 +250,13 @@ static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruct
     VLRuntime* runtime = stream->runtime;
     bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
-                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}};
+                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}, 0};
     VLValueSourceOf(instruction, runtime, &event.bytes, &event.value);
     ++stream->members;
     if (stream->paths) {
         VLPathAddMember(stream->paths, &event);
         event.path = VLPathText(stream->paths);
+        event.occurrence = stream->paths->lastOccurrence;
     }
     if (stream->selection) {
         if (!VLSelectMember(stream->selection, instruction->scalarExport.name, stream->paths->lastOccurrence,
@@ -303,6 +306,10 @@ static void VLShowStep(VLEventStream* stream, const VLInstruction* instruction) 
 static bool VLShowVisitor(void* context, VLRuntime* runtime, const VLRuntimeResult* result) {
     VLEventStream* stream = static_cast<VLEventStream*>(context);
     (void)runtime;
+    if (stream->sink->goOn && !stream->sink->goOn(stream->sink->context)) {
+        stream->stopped = true;
+        return false;
+    }
     VLInstruction* instruction = result->instruction;
     if (VLIsMemberKind(instruction->type))
         VLStreamMember(stream, instruction);
@@ -370,6 +377,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
     stream->members = stream->selected = 0;
     stream->depth = 0;
     stream->printing = pass + 1 == stream->sink->passes;
+    stream->stopped = false;
     if (stream->paths) VLPathReset(stream->paths);
     if (stream->selection) VLSelectionReset(stream->selection);
     bool trace = options->debug && pass == 0;
@@ -394,6 +402,7 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             result = VLRuntimeRun(&runtime, &stepsLeft, kinds, VLShowVisitor, stream);
         }
         VLInstruction* instruction = result.instruction;
+        if (stream->stopped) break;  // the sink ended the run (it has seen the step already)
         if (!instruction) {
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
                 if (stream->printing) {
@@ -426,8 +435,8 @@ static void VLWarnUnmatched(const VLSelection* selection, VLWriter* err) {
     }
 }
 
-bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
-                 VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
+bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+               VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
     // Report context for a person names the member by its path.
@@ -448,8 +457,9 @@ bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, c
             for (uint32_t p = 0; p < stream.selection->patternCount; ++p) stream.selection->patterns[p].matched = 0;
         }
         reported = VLRunPass(program, data, layout, options, &stream, pass, &arena, debugOut, err);
+        if (stream.stopped) break;
     }
-    if (stream.selection) VLWarnUnmatched(stream.selection, err);
+    if (stream.selection && !stream.stopped) VLWarnUnmatched(stream.selection, err);
     VLArenaRelease(&arena);
     free(stream.open);
     free(stream.delivered);
@@ -459,6 +469,9 @@ bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, c
 
 bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
                  const VLRunOptions* options, VLWriter* out, VLWriter* err) {
+    // The JSON outputs own standard output: the listing and trace go to
+    // standard error with them.
+    VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
     VLTextSink text;
     VLNdjsonSink ndjson;
     VLJsonSink json;
@@ -468,8 +481,5 @@ bool VLRunPasses(VLProgram* program, const VLFile* layout, const VLFile* data,
         case VLOutputFormat_Json: sink = VLMakeJsonSink(&json, out, err, layout, data); break;
         default: sink = VLMakeTextSink(&text, out); break;
     }
-    // The JSON outputs own standard output: the listing and trace go to
-    // standard error with them.
-    VLWriter* debugOut = options->format == VLOutputFormat_Text ? out : err;
-    return VLRunStream(program, layout, data, options, &sink, debugOut, err);
+    return VLRunSink(program, layout, data, options, &sink, debugOut, err);
 }

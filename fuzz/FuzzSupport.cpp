@@ -188,6 +188,8 @@ void VLFuzzRunLayout(const std::string& layout, const uint8_t* data, size_t data
     VLWriter out, err;
     VLWriterInitNull(&out);
     VLWriterInitNull(&err);
+    // Every other input also gets the hints and colour of a terminal.
+    if (layout.size() & 1) err.style = VLWriterStyle_Hints | VLWriterStyle_Color;
     VLFuzzIncludes includes;
     includes.arena = &arena;
     VLFuzzSplitFiles(layout, &includes);

@@ -834,3 +834,64 @@ TEST(Passes, ReportsOfLookupsPathsAndNesting) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Hints: only added lines, and only when asked for
+// ---------------------------------------------------------------------------
+
+// The hints only add lines, each starting with "hint: " or (after a run-time
+// report) "in ": without them the text is the plain one.
+void ExpectOnlyAddedLines(const std::string& plain, const std::string& explained, const char* what) {
+    std::string kept;
+    bool added = false;
+    for (size_t at = 0; at < explained.size();) {
+        size_t end = explained.find('\n', at);
+        end = end == std::string::npos ? explained.size() : end + 1;
+        std::string line = explained.substr(at, end - at);
+        bool hint = line.rfind("hint: ", 0) == 0 || line.rfind("in ", 0) == 0;
+        if (hint) added = true;
+        else kept += line;
+        at = end;
+    }
+    EXPECT_TRUE(added) << what;
+    EXPECT_EQ(kept, plain) << what;
+}
+
+TEST(Hints, ExplainOnlyAddsLinesAfterTheFixedTexts) {
+    ScratchFolder scratch;
+    WriteFile("d.bin", std::string("\x01\x02\x03\x04", 4));
+    struct Case {
+        const char* what;
+        const char* layout;
+    };
+    const Case cases[] = {
+        {"unknown type", "struct A { u(1) x; };\nstruct B { a y; };\nlayout B;\n"},
+        {"invalid tokens", "# note\nstruct A { u((1) x;\n};\nlayout A;\n"},
+        {"report", "struct A { u(1) n; @(n + 8) u(2) far; };\nlayout A;\n"},
+        {"assert", "struct A { u(1) n; assert(n == 7); };\nlayout A;\n"},
+        {"no layout", "struct A { u(1) n; };\n"},
+    };
+    for (const Case& c : cases) {
+        WriteFile("l.vlt", c.layout);
+        MainResult plain = RunMain({"-layout", "l.vlt", "-data", "d.bin"});
+        MainResult explained = RunMain({"-layout", "l.vlt", "-data", "d.bin", "-explain"});
+        EXPECT_EQ(explained.status, plain.status) << c.what;
+        EXPECT_EQ(explained.out, plain.out) << c.what;
+        ExpectOnlyAddedLines(plain.err, explained.err, c.what);
+        EXPECT_EQ(explained.err.find('\x1b'), std::string::npos) << c.what;  // no colour without a terminal
+        MainResult coloured = RunMain({"-layout", "l.vlt", "-data", "d.bin", "-color=always"});
+        EXPECT_EQ(coloured.err.find("hint:"), std::string::npos) << c.what;  // colour alone adds no hints
+    }
+}
+
+TEST(Hints, ColorOptionTakesThreeValues) {
+    ScratchFolder scratch;
+    WriteFile("d.bin", "x");
+    WriteFile("l.vlt", "struct A { Bogus b; };\nlayout A;\n");
+    for (const char* option : {"-color=always", "-color=never", "-color=auto"})
+        EXPECT_EQ(RunMain({"-layout", "l.vlt", "-data", "d.bin", option}).err.find("Ignoring"), std::string::npos)
+            << option;
+    MainResult wrong = RunMain({"-layout", "l.vlt", "-data", "d.bin", "-color=sometimes"});
+    EXPECT_EQ(wrong.err.rfind("Ignoring unknown directive \"-color=sometimes\".\n", 0), 0u) << wrong.err;
+    EXPECT_EQ(wrong.status, 1);
+}

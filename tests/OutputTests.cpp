@@ -68,10 +68,10 @@ StreamRun Record(const char* layout, const std::string& data, std::vector<const 
     VLRunOptions options = {0, 0, 0, VLOutputFormat_Ndjson, selects.empty() ? nullptr : &selection};
     Recorder recorder;
     VLOutputSink sink = {&recorder, 1, true, RecordBegin, RecordMember, RecordEnd, RecordPrint, RecordReport,
-                         RecordRunEnd};
+                         RecordRunEnd, nullptr};
     VLWriter err;
     VLWriterInitMemory(&err);
-    bool reported = VLRunStream(&program, &layoutFile, &dataFile, &options, &sink, &err, &err);
+    bool reported = VLRunSink(&program, &layoutFile, &dataFile, &options, &sink, &err, &err);
     StreamRun run = {recorder.events, std::string(err.buffer, err.used), reported};
     VLWriterFree(&err);
     VLSelectionFree(&selection);

@@ -645,6 +645,64 @@ TEST_F(ScalarTest, AddressAndSizeChecks) {
     }
 }
 
+// The members whose size the data decides: the value kept, the bytes taken
+// (which the cursor advance adds) and the reports, at the edges of 64 bits
+// and of the bound.
+TEST_F(ScalarTest, MeasuredMembersTakeTheirBytes) {
+    std::vector<uint8_t> ten(9, 0xFF), eleven(10, 0x80);
+    ten.push_back(0x01);      // 2^64 - 1
+    eleven.push_back(0x00);   // zero padding past 64 bits
+    std::vector<uint8_t> tooLarge(9, 0xFF);
+    tooLarge.push_back(0x02);
+    std::vector<uint8_t> smallest(9, 0x80);
+    smallest.push_back(0x7F);  // sleb -2^63
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int32_t kind;
+        int64_t bound;
+        uint32_t flags;       // the report expected
+        uint64_t value;
+        int64_t cursor;       // after the member (no report)
+    } cases[] = {
+        {"uleb one byte", {0x7F, 0xFF}, VLInstructionType_ULebMember, 10, 0, 127, 1},
+        {"uleb three", {0xE5, 0x8E, 0x26}, VLInstructionType_ULebMember, 3, 0, 624485, 3},
+        {"uleb ten", ten, VLInstructionType_ULebMember, 10, 0, UINT64_MAX, 10},
+        {"uleb eleven padded", eleven, VLInstructionType_ULebMember, 11, 0, 0, 11},
+        {"uleb tenth group 2", tooLarge, VLInstructionType_ULebMember, 10, VLRuntimeResultFlag_ValueTooLarge, 0, 0},
+        {"uleb bound too small", {0x80, 0x80, 0x01}, VLInstructionType_ULebMember, 2,
+         VLRuntimeResultFlag_NoFinalByte, 0, 0},
+        {"uleb data too short", {0x80, 0x80}, VLInstructionType_ULebMember, 5, VLRuntimeResultFlag_NoFinalByte, 0, 0},
+        {"uleb bound 0", {0x01}, VLInstructionType_ULebMember, 0, VLRuntimeResultFlag_InvalidSize, 0, 0},
+        {"sleb -1", {0x7F}, VLInstructionType_SLebMember, 4, 0, uint64_t(-1), 1},
+        {"sleb 63", {0x3F}, VLInstructionType_SLebMember, 4, 0, 63, 1},
+        {"sleb 64 needs two", {0xC0, 0x00}, VLInstructionType_SLebMember, 4, 0, 64, 2},
+        {"sleb -123456", {0xC0, 0xBB, 0x78}, VLInstructionType_SLebMember, 4, 0, uint64_t(-123456), 3},
+        {"sleb smallest", smallest, VLInstructionType_SLebMember, 10, 0, 0x8000000000000000ull, 10},
+        {"sleb tenth group 1", ten, VLInstructionType_SLebMember, 10, VLRuntimeResultFlag_ValueTooLarge, 0, 0},
+        {"vlq one byte", {0x00}, VLInstructionType_VlqMember, 4, 0, 0, 1},
+        {"vlq 81 00", {0x81, 0x00}, VLInstructionType_VlqMember, 4, 0, 128, 2},
+        {"vlq nine groups", std::vector<uint8_t>{0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00},
+         VLInstructionType_VlqMember, 9, 0, 1ull << 56, 9},
+        {"vlq ten groups too large", std::vector<uint8_t>{0x82, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00},
+         VLInstructionType_VlqMember, 10, VLRuntimeResultFlag_ValueTooLarge, 0, 0},
+        {"zstring with NUL", {'a', 'b', 0, 'c'}, VLInstructionType_ZStringMember, 8, 0, 0x6261, 3},
+        {"zstring bound", {'a', 'b', 'c', 'd'}, VLInstructionType_ZStringMember, 2, 0, 0x6261, 2},
+        {"zstring end of data", {'a', 'b'}, VLInstructionType_ZStringMember, 8, 0, 0x6261, 2},
+    };
+    for (const Case& c : cases) {
+        ScalarRun run = RunScalar(c.bytes, c.kind, 0, c.bound);
+        EXPECT_EQ(run.result.flags, c.flags) << c.what;
+        if (c.flags) {
+            EXPECT_EQ(run.record, nullptr) << c.what;
+            continue;
+        }
+        ASSERT_NE(run.record, nullptr) << c.what;
+        EXPECT_EQ(run.record->value, c.value) << c.what;
+        EXPECT_EQ(*VLResolveLocation(&rt, Cursor()), c.cursor) << c.what;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Member tree, arrays and paths
 // ---------------------------------------------------------------------------

@@ -5,10 +5,13 @@
 # usage: run_case.sh PATH/TO/vellum CASE-DIR
 set -u
 bin=$(realpath "$1"); case=$(realpath "$2")
-work=$(mktemp -d); shim=$(mktemp -d)
-trap 'rm -rf "$work" "$shim"' EXIT
+scratch=$(mktemp -d); shim=$(mktemp -d); work=$scratch/case
+trap 'rm -rf "$scratch" "$shim"' EXIT
 ln -s "$bin" "$shim/vellum"
+mkdir "$work"
 cp -r "$case"/. "$work"/
+# A lib/ folder beside the case comes along (the examples include ../lib/...).
+if [ -d "$case/../lib" ]; then cp -r "$case/../lib" "$scratch/lib"; fi
 ( cd "$work" && PATH="$shim:$PATH" eval "exec timeout 60 vellum $(cat args)" >"$work/.out" 2>"$work/.err" </dev/null ); rc=$?
 want_rc=$(cat "$case/expected.rc" 2>/dev/null || echo 0)
 ok=1

@@ -30,6 +30,7 @@ struct VLStructEvent {
     int64_t offset;                  // the cursor where the struct began
     int64_t size;                    // struct end only: bytes the cursor advanced
     VLString path;                   // its path (empty when the run follows no paths)
+    uint32_t occurrence;             // of its name in the enclosing instance (when paths are followed)
 };
 
 // One shown scalar member.
@@ -40,6 +41,7 @@ struct VLMemberEvent {
     uint32_t index;              // element number when isArray
     VLString path;               // its path (empty when the run follows no paths)
     VLValueSource value;         // what its value is formatted and decoded from (may point into itself)
+    uint32_t occurrence;         // of its name in the enclosing instance (when paths are followed)
 };
 
 // Output of a `print` statement.
@@ -116,16 +118,19 @@ struct VLOutputSink {
     void (*print)(void* context, const VLPrintEvent* event);
     void (*report)(void* context, const VLReportEvent* event);
     void (*end)(void* context, const VLRunEndEvent* event);
+    // Null: the run goes to its end. Otherwise asked before each event; false
+    // ends the run there, as if the data ended (an explorer that quits).
+    bool (*goOn)(void* context);
 };
 
 // Runs a compiled program over the data and hands what it shows to `sink`
-// (as many passes as the sink asks for; paths followed when it needs them or
-// options->selection is set). Reports go to `err` with their excerpts and to
-// the sink; -debug's listing and trace go to `debugOut`. Returns true when a
-// report stopped the run. (VLRunPasses is this with the sink of
-// options->format.)
-bool VLRunStream(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
-                 VLOutputSink* sink, VLWriter* debugOut, VLWriter* err);
+// (as many passes as the sink asks for; paths followed when it needs them,
+// options->selection is set or hints are shown). Reports go to `err` with
+// their excerpts and to the sink; -debug's listing and trace go to
+// `debugOut`. Returns true when a report stopped the last pass. (VLRunPasses
+// makes the sink of options->format and calls this.)
+bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
+               VLOutputSink* sink, VLWriter* debugOut, VLWriter* err);
 
 // ---------------------------------------------------------------------------
 // Member paths

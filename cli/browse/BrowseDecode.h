@@ -1,0 +1,38 @@
+// BrowseDecode.h - the explorer's decoder: one run of the program over the
+// data on a thread of its own, its member events feeding the index while the
+// screen is live.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "BrowseIndex.h"
+#include "Events.h"
+
+struct VLBrowseDecoder {
+    VLBrowseIndex* index;
+    VLProgram* program;
+    const VLFile* layout;
+    const VLFile* data;
+    VLRunOptions options;      // -limit applies; no selection (the explorer shows everything)
+    VLSelection* start;        // -select: where the screen starts; null: the first line
+    std::atomic<bool> stop;    // set by the screen: the run ends at the next event
+    std::atomic<uint64_t> startEvent;  // the first event `start` selects (VLBrowseOpen: none yet)
+    // Set before the index is marked finished, read after.
+    bool reported;             // a report stopped the run
+    std::string message;       // its message (lines joined by "; "), or why the run was cut short
+    std::string reportPath;    // the member it stopped at
+    std::string errors;        // what standard error got: excerpts and messages
+    uint32_t depth;            // open structs (the sink's own count)
+    std::thread thread;
+};
+
+// Prepares a decoder (the index already initialized).
+void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgram* program, const VLFile* layout,
+                         const VLFile* data, const VLRunOptions* options, VLSelection* start);
+// Runs the whole program into the index on the calling thread (tests) ...
+void VLBrowseDecodeRun(VLBrowseDecoder* decoder);
+// ... or on a new thread; VLBrowseDecodeJoin stops it and waits for it.
+void VLBrowseDecodeStart(VLBrowseDecoder* decoder);
+void VLBrowseDecodeJoin(VLBrowseDecoder* decoder);
