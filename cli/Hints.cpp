@@ -114,7 +114,9 @@ static void VLWriteForeignTypeHint(const VLForeignWord* foreign, const VLToken* 
     VLString word = VLTokenText(subject);
     const VLToken* name = subject->next;
     if (strcmp(foreign->vellum, "struct") == 0) {
-        VLWriteHint(err, "'%.*s' is not a Vellum word: a record type is declared with struct, e.g. struct Header { u(4) size; };",
+        VLWriteHint(err,
+                    "'%.*s' is not a Vellum word: a record type is declared with struct, "
+                    "e.g. struct Header { u(4) size; };",
                     VLLength(word), word.chars);
         return;
     }
@@ -140,7 +142,9 @@ static void VLWriteUnknownTypeHints(const VLError* error, VLWriter* err) {
     for (const char* word : VLTopLevelWords) {
         if (!VLStringEqualsText(name, word) || !error->structType) continue;
         VLString owner = error->structType->name;
-        VLWriteHint(err, "'%s' begins a statement of the top level, but struct %.*s is still open here: close it with };",
+        VLWriteHint(err,
+                    "'%s' begins a statement of the top level, but struct %.*s is still open here: "
+                    "close it with };",
                     word, VLLength(owner), owner.chars);
         return;
     }
@@ -309,7 +313,8 @@ void VLWriteInvalidTokenHints(const VLToken* token, bool* commentHinted, VLWrite
     if (!VLWantsHints(err)) return;
     char first = token->start.cursor[0];
     if (first == '#' && VLStartsLine(token)) {
-        if (!*commentHinted) VLWriteHint(err, "comments start with '//' (or /* ... */); '#' starts nothing in a layout");
+        if (!*commentHinted)
+            VLWriteHint(err, "comments start with '//' (or /* ... */); '#' starts nothing in a layout");
         *commentHinted = true;
         return;
     }

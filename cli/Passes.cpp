@@ -3,6 +3,7 @@
 // column widths (and, with -debug, prints the execution trace); the printing
 // pass prints members, print output and the report that ends a run.
 #include <cstdlib>
+#include <cstring>
 
 #include "CommandLine.h"
 #include "output/Events.h"
@@ -333,6 +334,54 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
     return {VLPathOfPending(stream->paths, instruction, isArray, index, buffer, capacity), buffer};
 }
 
+static void VLIgnoreStruct(void*, const VLStructEvent*) {}
+static void VLIgnoreMember(void*, const VLMemberEvent*) {}
+static void VLIgnorePrint(void*, const VLPrintEvent*) {}
+static void VLIgnoreReport(void*, const VLReportEvent*) {}
+static void VLIgnoreEnd(void*, const VLRunEndEvent*) {}
+
+// Where a run that followed no paths stopped, as a path: the program runs
+// again from the start over the same data, following paths into a sink that
+// keeps nothing, to the same report (or, for -limit, the same step count),
+// and the path of the member or struct it stops at is copied to `buffer`.
+// Only a stop explained to a person pays for this second run; the run itself
+// stays without paths.
+static VLString VLLocateStop(const VLProgram* program, const VLFile* data, uint64_t stepLimit, char* buffer,
+                             uint32_t capacity) {
+    VLOutputSink sink = {nullptr, 1, true, VLIgnoreStruct, VLIgnoreMember, VLIgnoreStruct,
+                         VLIgnorePrint, VLIgnoreReport, VLIgnoreEnd, nullptr};
+    VLPathBuilder paths = {};
+    VLPathInit(&paths, program);
+    VLArena arena = {};
+    VLRuntime runtime;
+    VLRuntimeInit(&runtime, program, reinterpret_cast<const uint8_t*>(data->data), data->size, &arena);
+    VLEventStream stream = {};
+    stream.sink = &sink;
+    stream.paths = &paths;
+    stream.runtime = &runtime;
+    uint64_t stepsLeft = stepLimit ? stepLimit : UINT64_MAX;
+    VLString path = {0, buffer};
+    for (;;) {
+        VLRuntimeResult result = VLRuntimeRun(&runtime, &stepsLeft, VLRuntimeShow_All, VLShowVisitor, &stream);
+        if (!result.instruction) {
+            VLString text = VLPathStructText(&paths);
+            path.length = text.length < capacity ? text.length : capacity;
+            memcpy(buffer, text.chars, path.length);
+            break;
+        }
+        if (result.flags) {
+            path = VLReportPath(&stream, &result, buffer, capacity);
+            break;
+        }
+        if (runtime.membersHidden == 0) VLShowStep(&stream, result.instruction);
+    }
+    free(stream.open);
+    free(stream.delivered);
+    VLPathFree(&paths);
+    VLArenaRelease(&arena);
+    return path;
+}
+
 // The report of a failed step: excerpts and messages to standard error as
 // always, and the messages alone with the path to the sink.
 static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result, const VLProgram* program,
@@ -340,7 +389,11 @@ static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result,
     char pathText[4096];
     VLString path = VLReportPath(stream, result, pathText, sizeof pathText);
     VLPrintReports(result, layout, data, err);
-    VLWriteReportContext(result, stream->runtime, program, layout, data, path, err);
+    if (VLWantsHints(err)) {
+        char locatedText[4096];
+        VLString located = stream->paths ? path : VLLocateStop(program, data, 0, locatedText, sizeof locatedText);
+        VLWriteReportContext(result, stream->runtime, program, layout, data, located, err);
+    }
     VLWriter messages;
     VLWriterInitMemory(&messages);
     VLPrintReports(result, nullptr, data, &messages);  // no layout: no excerpts
@@ -407,8 +460,13 @@ static bool VLRunPass(VLProgram* program, const VLFile* data, const VLFile* layo
             if (stepsLeft == 0 && options->reportStepLimit && !VLRuntimeHasEnded(&runtime)) {
                 if (stream->printing) {
                     VLStreamStepLimit(stream, options->stepLimit, err);
-                    VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
-                    VLWriteStepLimitHint(&runtime, program, path, err);
+                    if (VLWantsHints(err)) {
+                        char pathText[4096];
+                        VLString path = stream->paths ? VLPathStructText(stream->paths)
+                                                      : VLLocateStop(program, data, options->stepLimit, pathText,
+                                                                     sizeof pathText);
+                        VLWriteStepLimitHint(&runtime, program, path, err);
+                    }
                 }
                 reported = true;
             }
@@ -439,8 +497,8 @@ bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, con
                VLOutputSink* sink, VLWriter* debugOut, VLWriter* err) {
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
-    // Report context for a person names the member by its path.
-    bool followPaths = sink->needsPaths || options->selection || VLWantsHints(err);
+    // A report shown to a person finds its path by a second run (VLLocateStop).
+    bool followPaths = sink->needsPaths || options->selection;
     if (followPaths) VLPathInit(&paths, program);
     VLEventStream stream = {};
     stream.sink = sink;

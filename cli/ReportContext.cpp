@@ -295,5 +295,6 @@ void VLWriteStepLimitHint(VLRuntime* runtime, const VLProgram* program, VLString
     else if (!structPath.length) VLWriteText(err, " at the top level");
     VLWriteText(err, " at byte ");
     VLWriteAddress(err, VLValueAt(runtime, VLLocation{VLLocationKind_Global, 0, 1}));
-    VLWriteText(err, "; a loop whose condition never turns false is the usual cause, a larger -limit the other remedy\n");
+    VLWriteText(err, "; a loop whose condition never turns false is the usual cause, "
+                     "a larger -limit the other remedy\n");
 }

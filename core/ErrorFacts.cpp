@@ -196,7 +196,8 @@ static VLString VLFindLaterStructDeclaring(const VLToken* from, VLString name) {
             if (VLIsPunctuation(next, VLCode("(")) && next->punctuation.match) next = next->punctuation.match->next;
             if (!next || next->type != VLTokenType_Identifier) continue;
             const VLToken* open = next->next;
-            while (open && !VLIsPunctuation(open, VLCode("{")) && !VLIsPunctuation(open, VLCode(";"))) open = open->next;
+            while (open && !VLIsPunctuation(open, VLCode("{")) && !VLIsPunctuation(open, VLCode(";")))
+                open = open->next;
             if (!VLIsPunctuation(open, VLCode("{"))) continue;
             owner = VLTokenText(next);
             bodyEnd = open->punctuation.match;

@@ -405,7 +405,11 @@ static bool VLOnScreen(VLBrowseModel* model, VLBrowseLine line) {
 
 // Scrolls so that the selection is on screen, at the nearest edge.
 static void VLKeepSelectionVisible(VLBrowseModel* model) {
-    if (model->top.kind == VLBrowseLineKind_None) model->top = model->selected;
+    uint8_t topKind = model->top.kind;
+    if (topKind == VLBrowseLineKind_None || topKind == VLBrowseLineKind_Pending) {
+        model->top = VLBrowseFirstLine(model);
+        if (model->top.kind == VLBrowseLineKind_None) model->top = model->selected;
+    }
     if (VLLineOrder(model, model->selected) < VLLineOrder(model, model->top)) {
         model->top = model->selected;
         return;
@@ -434,9 +438,9 @@ static VLBrowseLine VLCurrentLine(VLBrowseModel* model, VLBrowseLine line) {
         }
         return VLBrowseVisibleLine(model, VLNode(model, line.node)->beginEvent);
     }
+    case VLBrowseLineKind_None: return VLBrowseFirstLine(model);
     case VLBrowseLineKind_Pending:
-    case VLBrowseLineKind_Report:
-    case VLBrowseLineKind_None: {
+    case VLBrowseLineKind_Report: {
         // The tail moves as the index grows: the line at the decoded end now.
         VLBrowseLine tail = VLTailLine(model);
         if (tail.kind != VLBrowseLineKind_None) return tail;

@@ -605,6 +605,7 @@ static void VLRunScreen(VLBrowseScreen* screen) {
     while (!VLBrowseFinished(screen->model.index) && VLBrowseEventCount(screen->model.index) < 4096 &&
            std::chrono::steady_clock::now() - start < std::chrono::milliseconds(50))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    VLLayoutPanes(screen);  // the model learns its rows before it moves to a -select start
     VLBackgroundWork(screen);
     VLDraw(screen);
     for (;;) {

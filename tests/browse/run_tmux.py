@@ -52,7 +52,9 @@ CASES = [
     ("report", "@report", "-browse -layout l.vlt -data d.bin", (100, 30),
      [(None, "report")]),
     ("resize", "examples/bmp", "-browse -layout bmp.vlt -data sample.bmp", (100, 30),
-     [("resize:70x24", "resize-narrow"), ("resize:100x30", "first-screen")]),
+     [(None, "first-screen"), ("resize:70x24", "resize-narrow"), ("resize:100x30", "first-screen")]),
+    ("select-start", "examples/tar", "-browse -layout tar.vlt -data sample.tar -select 'TarArchive.entry#2.modified_time'",
+     (100, 30), [(None, "select-start"), ("Enter", "select-start-unfolded")]),
     ("help-and-quit", "examples/bmp", "-browse -layout bmp.vlt -data sample.bmp", (100, 30),
      [("?", "help"), ("Escape", "first-screen"), ("q", "quit")]),
 ]
