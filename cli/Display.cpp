@@ -920,7 +920,9 @@ void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool
 
 void VLAdjustValueSource(const VLInstruction* member, VLRuntime* runtime, VLValueSource* source) {
     source->flags = VLMemberFlagsNow(runtime, member);
-    VLMemberBytes* bytes = &source->bytes;
+    source->own = *source->bytes;
+    source->bytes = &source->own;
+    VLMemberBytes* bytes = &source->own;
     uint64_t value = 0;
     switch (member->type) {
     case VLInstructionType_ZStringMember:  // the text without its NUL
@@ -1008,7 +1010,7 @@ static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* me
     const auto& scalar = member->scalarExport;
     int32_t type = source->type;
     uint32_t flags = source->flags;
-    const VLMemberBytes& bytes = source->bytes;
+    const VLMemberBytes& bytes = *source->bytes;
     uint64_t indexWidth = member->indexWidth;
     if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
     uint32_t addressLength = VLAddressWidth(address);

@@ -156,19 +156,19 @@ inline VLMemberBytes VLBytesOfMember(const VLInstruction* member, VLRuntime* run
 struct VLValueSource {
     int32_t type;
     uint32_t flags;
-    VLMemberBytes bytes;
-    uint8_t scratch[8];  // the bytes of a value that is not data (bytes.data then points here)
+    const VLMemberBytes* bytes;  // the member's own bytes, or `own`
+    VLMemberBytes own;           // the bytes of a value that is not the member's bytes as they lie
+    uint8_t scratch[8];          // a value that is not data (own.data then points here)
 };
 void VLAdjustValueSource(const VLInstruction* member, VLRuntime* runtime, VLValueSource* source);
-// Fills `source` in place; it may point into itself, so it is not copied afterwards.
+// Fills `source` in place for a member whose bytes are `*bytes` (which must
+// outlive it); it may point into itself, so it is not copied afterwards.
 inline void VLValueSourceOf(const VLInstruction* member, VLRuntime* runtime, const VLMemberBytes* bytes,
                             VLValueSource* source) {
     source->type = member->type;
     source->flags = member->scalarExport.flags;
-    source->bytes = *bytes;
-    if (member->type > VLInstructionType_ScalarMemberF || member->scalarExport.byteOrder.kind != VLLocationKind_None ||
-        bytes->size == 0)
-        VLAdjustValueSource(member, runtime, source);
+    source->bytes = bytes;
+    if (source->flags & VLMemberFlag_Adjusted) VLAdjustValueSource(member, runtime, source);
 }
 // Element number of the array being expanded at frame level `fromTop` below
 // the innermost one (2 for a scalar, 3 for a struct just pushed); 0 when there

@@ -250,8 +250,13 @@ static void VLStreamStructEnd(VLEventStream* stream) {
 static inline void VLStreamMember(VLEventStream* stream, VLInstruction* instruction) {
     VLRuntime* runtime = stream->runtime;
     bool isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
-    VLMemberEvent event = {instruction, VLBytesOfMember(instruction, runtime), isArray,
-                           isArray ? VLElementIndex(runtime, 2) : 0, {0, ""}, {}, 0};
+    VLMemberEvent event;  // filled field by field: the value source needs no clearing
+    event.instruction = instruction;
+    event.bytes = VLBytesOfMember(instruction, runtime);
+    event.isArray = isArray;
+    event.index = isArray ? VLElementIndex(runtime, 2) : 0;
+    event.path = {0, ""};
+    event.occurrence = 0;
     VLValueSourceOf(instruction, runtime, &event.bytes, &event.value);
     ++stream->members;
     if (stream->paths) {

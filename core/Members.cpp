@@ -216,6 +216,11 @@ VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placemen
     scalar->scalarExport.size = size;
     scalar->scalarExport.enumeration = enumeration;
     scalar->scalarExport.flags = spec->flags;
+    if (spec->type != VLInstructionType_ScalarMemberU && spec->type != VLInstructionType_ScalarMemberS &&
+        spec->type != VLInstructionType_ScalarMemberF)
+        scalar->scalarExport.flags |= VLMemberFlag_Adjusted;
+    if (byteOrder.kind != VLLocationKind_None || (spec->flags & VLMemberFlag_MayBeEmpty))
+        scalar->scalarExport.flags |= VLMemberFlag_Adjusted;
     scalar->scalarExport.byteOrder = byteOrder;
     member->instruction = scalar;
     if (spec->hidden) VLEmit(ctx, VLInstructionType_ShowMembers);
@@ -505,7 +510,7 @@ void VLParseShowMember(VLContext* ctx) {
         show->scalarExport.appearIndex = member->appearIndex;
         show->scalarExport.address = VLCursorLocation();
         show->scalarExport.value = value;
-        show->scalarExport.flags = display;
+        show->scalarExport.flags = display | VLMemberFlag_Adjusted;
         member->instruction = show;
     }
     VLSetSlotCounter(ctx, savedCounter);

@@ -412,9 +412,12 @@ enum VLMemberFlag : uint32_t {
     VLMemberFlag_Raw = 0x100,
     VLMemberFlag_BigEndian = 0x1000,
     VLMemberFlag_MayBeEmpty = 0x2000,  // string, raw, zstring after default(zero_counts = empty): size 0 is ""
+    // The value is not simply the member's bytes read as the other flags say:
+    // the kinds after f, endian(expression), members that may be empty.
+    VLMemberFlag_Adjusted = 0x4000,
 };
 inline uint32_t VLDisplayTypeOf(uint32_t flags) {
-    return flags & ~uint32_t(VLMemberFlag_Raw | VLMemberFlag_BigEndian | VLMemberFlag_MayBeEmpty);
+    return flags & ~uint32_t(VLMemberFlag_Raw | VLMemberFlag_BigEndian | VLMemberFlag_MayBeEmpty | VLMemberFlag_Adjusted);
 }
 
 // Variable-length integers (uleb, sleb, vlq members): the value of the bytes

@@ -47,13 +47,13 @@ static void VLDecodeMember(void* context, const VLMemberEvent* event) {
     const VLInstruction* instruction = event->instruction;
     VLBrowseValue value = {};
     bool plain = source.type == instruction->type && source.flags == instruction->scalarExport.flags &&
-                 source.bytes.data == event->bytes.data && source.bytes.address == event->bytes.address &&
-                 source.bytes.size == event->bytes.size;
+                 source.bytes->data == event->bytes.data && source.bytes->address == event->bytes.address &&
+                 source.bytes->size == event->bytes.size;
     if (!plain) {
         value.type = source.type;
         value.flags = source.flags;
-        value.inline_ = source.bytes.data != event->bytes.data;
-        value.size = source.bytes.size;
+        value.inline_ = source.bytes->data != event->bytes.data;
+        value.size = source.bytes->size;
         if (value.inline_)
             for (uint32_t i = 0; i < 8; ++i) value.value |= uint64_t(source.scratch[i]) << (8 * i);
     }

@@ -156,7 +156,7 @@ static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLM
                              uint64_t value) {
     VLWriteText(out, ",\"names\":[");
     uint32_t flags = event->value.flags;
-    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, &event->value.bytes, flags)) {
+    if (const VLEnumValue* entry = VLEnumerationEntry(enumeration, event->value.bytes, flags)) {
         VLWriteJsonString(out, entry->name.chars, entry->name.length);
     } else {
         bool first = true;
@@ -252,9 +252,9 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
     const auto& scalar = instruction->scalarExport;
     const VLEnum* enumeration = scalar.enumeration;
     const VLValueSource& source = event->value;  // what the value is decoded from: the text column's own
-    VLDecodedValue value = VLDecodeValue(source.type, source.flags, enumeration, &source.bytes);
+    VLDecodedValue value = VLDecodeValue(source.type, source.flags, enumeration, source.bytes);
     char text[VLValueTextLimit];
-    uint32_t textLength = VLFormatValue(source.type, source.flags, enumeration, &source.bytes, text);
+    uint32_t textLength = VLFormatValue(source.type, source.flags, enumeration, source.bytes, text);
     VLString path = event->path;
     VLString enumName = enumeration ? enumeration->name : VLString{0, ""};
     size_t room = VLJsonMemberRoom + before.length + after.length + path.length + enumName.length + 6 * size_t(textLength);
@@ -295,20 +295,20 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
             cursor = VLPutDecimal(cursor, int64_t(value.bits) < 0 ? ~value.bits + 1 : value.bits);
             break;
         case VLValueKind_Float:
-            cursor = VLPutJsonFloat(cursor, value.bits, source.bytes.size);
+            cursor = VLPutJsonFloat(cursor, value.bits, source.bytes->size);
             break;
         default:
             out->used += size_t(cursor - start);
             switch (value.kind) {
                 case VLValueKind_String:
-                    VLWriteJsonBytesAsString(out, &source.bytes);
+                    VLWriteJsonBytesAsString(out, source.bytes);
                     break;
                 case VLValueKind_Enumeration:  // the number, then the names it is shown by
                     VLWriteUnsigned(out, value.bits);
                     VLWriteJsonNames(out, enumeration, event, value.bits);
                     break;
                 default:  // raw and wide members: all bytes in hexadecimal
-                    VLWriteJsonHex(out, &source.bytes);
+                    VLWriteJsonHex(out, source.bytes);
                     break;
             }
             start = VLWriterReserve(out, 16 + after.length + 6 * size_t(textLength));
