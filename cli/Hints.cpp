@@ -148,14 +148,17 @@ static void VLWriteUnknownTypeHints(const VLError* error, VLWriter* err) {
                     word, VLLength(owner), owner.chars);
         return;
     }
-    if (const VLForeignWord* foreign = VLFindForeignWord(name)) {
-        VLWriteForeignTypeHint(foreign, error->subject, err);
-        return;
-    }
+    // The user's own definition further down comes first, then a word of
+    // another language (and a close name of the layout's, which may be meant).
     if (error->definedLater) {
         VLWriteHint(err, "'%.*s' is defined further down, at line %u; a type must be defined before it is used, "
                          "so move that definition above line %u",
                     VLLength(name), name.chars, VLLineOf(error->definedLater), VLLineOf(error->subject));
+        return;
+    }
+    if (const VLForeignWord* foreign = VLFindForeignWord(name)) {
+        VLWriteForeignTypeHint(foreign, error->subject, err);
+        VLWriteCandidateHint(error, err);
         return;
     }
     VLWriteHint(err, "'%.*s' names no struct, category, enumeration or typedef defined above", VLLength(name),

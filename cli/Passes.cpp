@@ -396,7 +396,10 @@ static void VLStreamReport(VLEventStream* stream, const VLRuntimeResult* result,
     VLPrintReports(result, layout, data, err);
     if (VLWantsHints(err)) {
         char locatedText[4096];
-        VLString located = stream->paths ? path : VLLocateStop(program, data, 0, locatedText, sizeof locatedText);
+        // A run stopped by the memory limit is not run again: that would need the memory twice.
+        VLString located = path;
+        if (!stream->paths && !(result->flags & VLRuntimeResultFlag_MemoryLimit))
+            located = VLLocateStop(program, data, 0, locatedText, sizeof locatedText);
         VLWriteReportContext(result, stream->runtime, program, layout, data, located, err);
     }
     VLWriter messages;
