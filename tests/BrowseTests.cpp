@@ -24,7 +24,8 @@ struct Explorer {
     VLBrowseDecoder decoder;
     VLBrowseModel model;
 
-    Explorer(const std::string& text, std::vector<uint8_t> content) : layoutText(text), bytes(std::move(content)) {
+    Explorer(const std::string& text, std::vector<uint8_t> content, uint64_t stepLimit = 0)
+        : layoutText(text), bytes(std::move(content)) {
         layout.path = "l.vlt";
         layout.data = layoutText.data();
         layout.size = layoutText.size();
@@ -36,6 +37,8 @@ struct Explorer {
         EXPECT_FALSE(VLErrorIsValid(&program.error)) << program.error.message;
         EXPECT_TRUE(VLBrowseIndexInit(&index));
         VLRunOptions options = {};
+        options.stepLimit = stepLimit;
+        options.reportStepLimit = stepLimit ? 1 : 0;
         VLBrowseDecoderInit(&decoder, &index, &program, &layout, &data, &options, nullptr);
         VLBrowseDecodeRun(&decoder);
         VLBrowseModelInit(&model, &index, &program, bytes.data(), bytes.size());
@@ -385,4 +388,29 @@ TEST(BrowseModel, ValuesNotReadAsDeclared) {
     std::vector<std::string> lines = e.Lines();
     EXPECT_EQ(lines, (std::vector<std::string>{"- F", "    name = \"hi\"", "    number = 624 485", "    small = 7",
                                                "    twice = 14"}));
+}
+
+TEST(BrowseModel, OccurrencesPrintsAndLimits) {
+    // A member read once per loop round: its occurrences in the path; print
+    // output as lines of its own, found by search.
+    Explorer e("struct F { var i = 0; while (i < 3) { u(1) item; print(\"round\", i); i = i + 1; } };\nlayout F;\n",
+               Counting(8));
+    std::vector<std::string> lines = e.Lines();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[1], "    item = 0");
+    EXPECT_EQ(lines[2], "    print: \"round\" 0");
+    VLBrowseGoToOffset(&e.model, 2);
+    EXPECT_EQ(e.SelectedPath(), "F.item#2");
+    VLBrowseSearch search = {};
+    VLBrowseHome(&e.model);
+    VLBrowseSearchBegin(&e.model, &search, "ROUND", true);
+    ASSERT_TRUE(VLBrowseSearchStep(&e.model, &search, 100));
+    EXPECT_EQ(e.Selected(), "    print: \"round\" 0");
+    ExpectWalksAgree(&e);
+
+    // -limit stops a run that never ends; the tree ends with its report.
+    Explorer endless("struct F { u(1) b; while (1) { } };\nlayout F;\n", Counting(4), 1000);
+    EXPECT_TRUE(endless.decoder.reported);
+    EXPECT_EQ(endless.decoder.message, "Run stopped after 1000 instructions.");
+    EXPECT_EQ(endless.Lines().back(), "! Run stopped after 1000 instructions.");
 }

@@ -369,12 +369,8 @@ bool VLBrowseAppendPrint(VLBrowseIndex* index, const char* message, uint32_t len
 
 void VLBrowseFinish(VLBrowseIndex* index) {
     while (index->openCount > 0 && !index->full) VLCloseNode(index, UINT64_MAX);
-    if (index->events > 0 && index->events % VLBrowseBlockEvents != 0) {
-        VLBrowseBlock* last = VLBlockRecord(index, index->events / VLBrowseBlockEvents);
-        last->minOffset = index->blockMin;
-        last->maxEnd = index->blockMax;
-    } else if (index->events > 0) {
-        VLBrowseBlock* last = VLBlockRecord(index, index->events / VLBrowseBlockEvents - 1);
+    if (index->events > 0) {  // the last block's member range (the others got theirs as the next began)
+        VLBrowseBlock* last = VLBlockRecord(index, (index->events - 1) / VLBrowseBlockEvents);
         last->minOffset = index->blockMin;
         last->maxEnd = index->blockMax;
     }

@@ -549,6 +549,8 @@ static bool VLBackgroundWork(VLBrowseScreen* screen) {
         screen->seenFinished = true;
         if (screen->decoder->reported || !screen->decoder->message.empty())
             screen->model.report = screen->decoder->message;
+        else if (VLBrowseEventCount(screen->model.index) == 0)
+            screen->model.report = "No members exported: the layout has no 'layout' statement, or its type has no members.";
         changed = true;
     }
     uint64_t events = VLBrowseEventCount(screen->model.index);
@@ -609,8 +611,12 @@ static void VLRunScreen(VLBrowseScreen* screen) {
     VLBackgroundWork(screen);
     VLDraw(screen);
     for (;;) {
-        bool busy = screen->searching || !VLBrowseFinished(screen->model.index);
-        timeout(screen->searching ? 0 : busy ? 100 : -1);
+        // A search goes on between keys; one that waits for the decoder at
+        // the decoded end, like the decoding itself, only needs a look now and then.
+        bool finished = VLBrowseFinished(screen->model.index);
+        bool waiting = screen->searching && !finished && screen->search.forward &&
+                       screen->search.next >= VLBrowseEventCount(screen->model.index);
+        timeout(screen->searching && !waiting ? 0 : !finished || screen->searching ? 50 : -1);
         int key = getch();
         if (key == ERR) {
             if (VLBackgroundWork(screen)) VLDraw(screen);
