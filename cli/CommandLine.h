@@ -69,6 +69,8 @@ struct VLLayoutSources {
     VLLayoutSourceState* states;  // what the loader knows of each file
     uint32_t count;
     uint32_t capacity;
+    uint32_t* identities;         // hash index of files by device and inode: number + 1, 0 free
+    uint32_t identityCapacity;    // a power of two, kept above twice count
     VLArena* arena;   // tokens, names and messages of included files
     VLWriter* err;    // where the invalid tokens of an included file are listed
 };

@@ -15,13 +15,16 @@
 // Layout texts are scanned with 32-bit offsets, so a layout must stay below 4 GiB.
 static const uint64_t VLIncludedSizeLimit = uint64_t(1) << 32;
 
+// A file's identity (the index of VLLayoutSources holds identified files
+// only: not the layout read from standard input) and what loading it gave.
 struct VLLayoutSourceState {
-    bool identified;      // device and inode are known (not for standard input)
     uint64_t device;
     uint64_t inode;
     VLToken* tokens;
     const char* message;  // why the file cannot be compiled, or null
 };
+
+static void VLIndexSource(VLLayoutSources* sources, uint32_t number);
 
 void VLLayoutSourcesInit(VLLayoutSources* sources, const VLFile* layout, VLArena* arena, VLWriter* err) {
     *sources = VLLayoutSources{};
@@ -35,15 +38,18 @@ void VLLayoutSourcesInit(VLLayoutSources* sources, const VLFile* layout, VLArena
     sources->files[0].sources = nullptr;
     struct stat status;
     bool standardInput = strcmp(layout->path, "<stdin>") == 0;  // as the driver names it
-    if (!standardInput && stat(layout->path, &status) == 0)
-        sources->states[0] = {true, uint64_t(status.st_dev), uint64_t(status.st_ino), nullptr, nullptr};
     sources->count = 1;
+    if (!standardInput && stat(layout->path, &status) == 0) {
+        sources->states[0] = {uint64_t(status.st_dev), uint64_t(status.st_ino), nullptr, nullptr};
+        VLIndexSource(sources, 0);
+    }
 }
 
 void VLLayoutSourcesFree(VLLayoutSources* sources) {
     for (uint32_t i = 1; i < sources->count; ++i) free(sources->files[i].data);
     free(sources->files);
     free(sources->states);
+    free(sources->identities);
     *sources = VLLayoutSources{};
 }
 
@@ -70,14 +76,47 @@ static const char* VLIncludedPath(VLArena* arena, const char* including, VLStrin
     return text;
 }
 
-static uint32_t VLFindSource(const VLLayoutSources* sources, const struct stat* status) {
-    for (uint32_t i = 0; i < sources->count; ++i) {
-        const VLLayoutSourceState* state = &sources->states[i];
-        if (state->identified && state->device == uint64_t(status->st_dev) &&
-            state->inode == uint64_t(status->st_ino))
-            return i;
+static uint32_t VLIdentityHash(uint64_t device, uint64_t inode) {
+    uint64_t mixed = (inode ^ (device * 0x9E3779B97F4A7C15u)) * 0xBF58476D1CE4E5B9u;
+    return uint32_t(mixed >> 32);
+}
+
+// The slot of the index where (device, inode) is, or the free slot where it would go.
+static uint32_t VLIdentitySlot(const VLLayoutSources* sources, uint64_t device, uint64_t inode) {
+    uint32_t mask = sources->identityCapacity - 1;
+    uint32_t slot = VLIdentityHash(device, inode) & mask;
+    for (;;) {
+        uint32_t entry = sources->identities[slot];
+        if (entry == 0) return slot;
+        const VLLayoutSourceState* state = &sources->states[entry - 1];
+        if (state->device == device && state->inode == inode) return slot;
+        slot = (slot + 1) & mask;
     }
-    return UINT32_MAX;
+}
+
+// Records an identified file in the index, which doubles when half full.
+static void VLIndexSource(VLLayoutSources* sources, uint32_t number) {
+    if (2 * (sources->count + 1) > sources->identityCapacity) {
+        uint32_t* old = sources->identities;
+        uint32_t oldCapacity = sources->identityCapacity;
+        sources->identityCapacity = oldCapacity ? oldCapacity * 2 : 64;
+        sources->identities = static_cast<uint32_t*>(calloc(sources->identityCapacity, sizeof(uint32_t)));
+        VL_ASSERT(sources->identities);
+        for (uint32_t i = 0; i < oldCapacity; ++i) {
+            if (!old[i]) continue;
+            const VLLayoutSourceState* state = &sources->states[old[i] - 1];
+            sources->identities[VLIdentitySlot(sources, state->device, state->inode)] = old[i];
+        }
+        free(old);
+    }
+    const VLLayoutSourceState* state = &sources->states[number];
+    sources->identities[VLIdentitySlot(sources, state->device, state->inode)] = number + 1;
+}
+
+static uint32_t VLFindSource(const VLLayoutSources* sources, const struct stat* status) {
+    if (!sources->identityCapacity) return UINT32_MAX;
+    uint32_t entry = sources->identities[VLIdentitySlot(sources, uint64_t(status->st_dev), uint64_t(status->st_ino))];
+    return entry ? entry - 1 : UINT32_MAX;
 }
 
 static uint32_t VLAddSource(VLLayoutSources* sources) {
@@ -118,7 +157,8 @@ static VLIncludedFile VLLoadSource(VLLayoutSources* sources, const char* path, c
     uint32_t number = VLAddSource(sources);
     sources->files[number] = file;
     VLLayoutSourceState* state = &sources->states[number];
-    *state = {true, uint64_t(status->st_dev), uint64_t(status->st_ino), nullptr, nullptr};
+    *state = {uint64_t(status->st_dev), uint64_t(status->st_ino), nullptr, nullptr};
+    VLIndexSource(sources, number);
     VLScanResult scan = VLTokenize(file.data, sources->arena, number);
     if (VLReportInvalidTokens(&scan, &sources->files[number], sources->err))
         state->message = VLArenaMessage(sources->arena, "Invalid tokens in included file %s.", path);

@@ -113,10 +113,11 @@ struct VLIncludeFrame {
     uint32_t savedZeroCountsEmpty;
 };
 
-// A file whose tokens were compiled to their end: it is not compiled again.
-struct VLFinishedFile {
-    VLFinishedFile* next;
-    uint32_t file;
+// What a compilation knows of a file number.
+enum VLFileState : uint8_t {
+    VLFileState_Unseen = 0,
+    VLFileState_Open = 1,      // being compiled: an include of it is a cycle
+    VLFileState_Compiled = 2,  // compiled to its end: an include of it does nothing
 };
 
 struct VLContext {
@@ -157,10 +158,12 @@ struct VLContext {
     uint32_t slotOverflow;
     uint32_t savedTopLevelSlots;  // slotsPerBody: the level-0 counter outside the open body
     // Include statements: the loader (null: none available), the files being
-    // compiled through one, innermost first, and the files already compiled.
+    // compiled through one, innermost first, and the state of each file
+    // number (VLFileState), grown as numbers appear.
     const VLIncludeLoader* includeLoader;
     VLIncludeFrame* includeFrames;
-    VLFinishedFile* finishedFiles;
+    uint8_t* fileStates;
+    uint32_t fileStateCount;
     // For the facts about an error (ErrorFacts.cpp): the layout's first token,
     // the record the last error went to (null when it was dropped), and the
     // last identifier an expression consumed without finding what it names.

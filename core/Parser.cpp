@@ -948,26 +948,20 @@ static const char* VLIncludeChainText(VLContext* ctx, const char* name) {
     return text;
 }
 
-// True when the file is being compiled already: the layout itself, or a file
-// whose include led here.
-static bool VLIsBeingCompiled(const VLContext* ctx, uint32_t file) {
-    if (file == 0) return true;
-    for (const VLIncludeFrame* frame = ctx->includeFrames; frame; frame = frame->next)
-        if (frame->file == file) return true;
-    return false;
-}
-
-static bool VLWasCompiled(const VLContext* ctx, uint32_t file) {
-    for (const VLFinishedFile* finished = ctx->finishedFiles; finished; finished = finished->next)
-        if (finished->file == file) return true;
-    return false;
-}
-
-static void VLMarkCompiled(VLContext* ctx, uint32_t file) {
-    VLFinishedFile* finished = VLArenaNew<VLFinishedFile>(ctx->arena);
-    finished->file = file;
-    finished->next = ctx->finishedFiles;
-    ctx->finishedFiles = finished;
+// The state of a file number, with room made for it. File numbers are small:
+// the front end numbers files from 0 as it meets them.
+static uint8_t* VLFileStateOf(VLContext* ctx, uint32_t file) {
+    VL_ASSERT(file < (1u << 24));
+    if (file >= ctx->fileStateCount) {
+        uint32_t count = ctx->fileStateCount ? ctx->fileStateCount : 64;
+        while (count <= file) count *= 2;
+        uint8_t* grown = VLArenaNew<uint8_t>(ctx->arena, count);
+        if (ctx->fileStateCount) memcpy(grown, ctx->fileStates, ctx->fileStateCount);
+        ctx->fileStates = grown;
+        ctx->fileStateCount = count;
+        grown[0] = VLFileState_Open;  // the layout itself is compiled throughout
+    }
+    return &ctx->fileStates[file];
 }
 
 // Tried only when a string follows the word, so a layout's own name
@@ -993,15 +987,17 @@ static void VLParseInclude(VLContext* ctx) {
         VLRecordError(ctx, path, included.message);
         return;
     }
-    if (VLIsBeingCompiled(ctx, included.file)) {
+    uint8_t* state = VLFileStateOf(ctx, included.file);
+    if (*state == VLFileState_Open) {
         VLRecordError(ctx, path, VLIncludeChainText(ctx, included.name));
         return;
     }
-    if (VLWasCompiled(ctx, included.file)) return;
+    if (*state == VLFileState_Compiled) return;
     if (!included.tokens) {
-        VLMarkCompiled(ctx, included.file);
+        *state = VLFileState_Compiled;
         return;
     }
+    *state = VLFileState_Open;
     VLIncludeFrame* frame = VLArenaNew<VLIncludeFrame>(ctx->arena);
     frame->file = included.file;
     frame->name = included.name;
@@ -1030,7 +1026,7 @@ static bool VLLeaveIncludedFile(VLContext* ctx) {
         VLReportOpenScopes(ctx, frame->last, "the included file");
         return false;
     }
-    VLMarkCompiled(ctx, frame->file);
+    *VLFileStateOf(ctx, frame->file) = VLFileState_Compiled;
     ctx->defaultBigEndian = frame->savedBigEndian;
     ctx->zeroCountsEmpty = frame->savedZeroCountsEmpty;
     ctx->token = frame->resume;

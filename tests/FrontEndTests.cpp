@@ -255,6 +255,26 @@ TEST(Loading, IncludedFilesByPathAndByIdentity) {
     EXPECT_EQ(report.status, 2);
 }
 
+TEST(Loading, ManyIncludedFilesEachCompiledOnce) {
+    // More files than the identity index first holds, each reached by two paths.
+    ScratchFolder scratch;
+    fs::create_directories("p");
+    WriteFile("d.bin", "x");
+    std::string layout, expected;
+    for (int i = 0; i < 150; ++i) {
+        std::string name = "p/i" + std::to_string(i) + ".vlt";
+        WriteFile(name.c_str(), "print(\"" + std::to_string(i) + "\");\n");
+        layout += "include \"" + name + "\";\ninclude \"./" + name + "\";\n";
+        expected += "\"" + std::to_string(i) + "\"\n";
+    }
+    WriteFile("l.vlt", layout + "include \"p/i7.vlt\";\n");
+    MainResult result = RunMain({"-layout", "l.vlt", "-data", "d.bin"});
+    EXPECT_EQ(result.out, expected + "WARNING No members exported, this can be due to missing 'layout' or because "
+                                     "type had no members.\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+}
+
 TEST(Loading, LayoutOfFourGibibytesIsRefusedWithoutReadingIt) {
     ScratchFolder scratch;
     {
