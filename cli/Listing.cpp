@@ -31,7 +31,7 @@ struct VLListingEntry {
 
 // Shapes and words come from the instruction set (VL_INSTRUCTION_SET).
 static const VLListingEntry VLListingTable[] = {
-#define VL_LISTING_ENTRY(name, shape, words, suffix, run, shown) {VLListingShape_##shape, words, suffix},
+#define VL_LISTING_ENTRY(name, shape, words, suffix, run, shown, op) {VLListingShape_##shape, words, suffix},
     VL_INSTRUCTION_SET(VL_LISTING_ENTRY)
 #undef VL_LISTING_ENTRY
 };

@@ -110,38 +110,31 @@ VLInstruction* VLEmitBinary(VLContext* ctx, int32_t type, VLLocation destination
 // Operators
 // ---------------------------------------------------------------------------
 
-int32_t VLUnaryKindOfOperator(uint32_t code) {
-    switch (code) {
-        case VLCode("-"): return VLInstructionType_Negate;
-        case VLCode("!"): return VLInstructionType_LogicalNot;
-        case VLCode("~"): return VLInstructionType_BitwiseNot;
-        case VLCode("abs"): return VLInstructionType_Abs;
-        default: return 0;
+// The operator code of each kind (0 for the kinds that are no operator), from
+// the instruction set.
+static constexpr uint32_t VLOperatorCodes[] = {
+#define VL_OPERATOR_CODE(name, shape, words, suffix, run, shown, op) VLCode(op),
+    VL_INSTRUCTION_SET(VL_OPERATOR_CODE)
+#undef VL_OPERATOR_CODE
+};
+static_assert(sizeof VLOperatorCodes / sizeof VLOperatorCodes[0] == VLInstructionType_Count,
+              "one operator code per instruction type");
+
+// The kind among first..last whose operator has `code`; 0 when none.
+static int32_t VLKindOfOperator(uint32_t code, int32_t first, int32_t last) {
+    if (code == 0) return 0;
+    for (int32_t kind = first; kind <= last; ++kind) {
+        if (VLOperatorCodes[kind] == code) return kind;
     }
+    return 0;
+}
+
+int32_t VLUnaryKindOfOperator(uint32_t code) {
+    return VLKindOfOperator(code, VLInstructionType_FirstUnary, VLInstructionType_LastUnary);
 }
 
 int32_t VLBinaryKindOfOperator(uint32_t code) {
-    switch (code) {
-        case VLCode("+"): return VLInstructionType_Add;
-        case VLCode("-"): return VLInstructionType_Subtract;
-        case VLCode("*"): return VLInstructionType_Multiply;
-        case VLCode("/"): return VLInstructionType_Divide;
-        case VLCode("%"): return VLInstructionType_Modulo;
-        case VLCode("<"): return VLInstructionType_Less;
-        case VLCode("<="): return VLInstructionType_LessEqual;
-        case VLCode("=="): return VLInstructionType_Equal;
-        case VLCode(">"): return VLInstructionType_Greater;
-        case VLCode(">="): return VLInstructionType_GreaterEqual;
-        case VLCode("!="): return VLInstructionType_NotEqual;
-        case VLCode("<<"): return VLInstructionType_ShiftLeft;
-        case VLCode(">>"): return VLInstructionType_ShiftRight;
-        case VLCode("&"): return VLInstructionType_BitwiseAnd;
-        case VLCode("|"): return VLInstructionType_BitwiseOr;
-        case VLCode("^"): return VLInstructionType_BitwiseXor;
-        case VLCode("&&"): return VLInstructionType_LogicalAnd;
-        case VLCode("||"): return VLInstructionType_LogicalOr;
-        default: return 0;
-    }
+    return VLKindOfOperator(code, VLInstructionType_FirstBinary, VLInstructionType_LastBinary);
 }
 
 // Two's-complement conversion back from the unsigned computation.

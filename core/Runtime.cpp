@@ -945,7 +945,7 @@ static void VLRunAssert(VLRuntime* runtime, const VLInstruction* instruction, VL
 static uint32_t VLExecute(VLRuntime* runtime, const VLInstruction* instruction, VLCursor* cursor,
                           VLRuntimeResult* result) {
     switch (instruction->type) {
-#define VL_EXECUTE_CASE(name, shape, words, suffix, run, shown)  \
+#define VL_EXECUTE_CASE(name, shape, words, suffix, run, shown, op)  \
     case VLInstructionType_##name:                               \
         VLRun##run(runtime, instruction, cursor, result);        \
         return VLRuntimeShow_##shown;
@@ -1108,7 +1108,7 @@ VL_RUNS_FROM_RECORD(ShowMember)
 // Decodes one instruction by its run helper.
 static VLOp VLDecode(const VLInstruction* instruction) {
     switch (instruction->type) {
-#define VL_DECODE_CASE(name, shape, words, suffix, run, shown) \
+#define VL_DECODE_CASE(name, shape, words, suffix, run, shown, op) \
     case VLInstructionType_##name: return VLDecode##run(instruction);
         VL_INSTRUCTION_SET(VL_DECODE_CASE)
 #undef VL_DECODE_CASE

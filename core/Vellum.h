@@ -199,67 +199,68 @@ enum VLRuntimeShow : uint32_t {
 };
 
 // The instruction set, one row per kind in number order:
-//   X(Name, listing shape, listing words, listing suffix, run helper, shown as)
+//   X(Name, listing shape, listing words, listing suffix, run helper, shown as, operator)
 // The enumeration, the -debug listing table (cli/Listing.cpp), the step
 // interpreter's cases and the run loop's decoder (core/Runtime.cpp) are all
 // made from this list. "Run helper" names the runtime helper VLRun<helper>
 // that gives the kind its meaning in both loops; "shown as" is the
-// VLRuntimeShow kind the front end sees the instruction as (None: not shown).
+// VLRuntimeShow kind the front end sees the instruction as (None: not shown);
+// "operator" the text of the operator a unary or binary kind evaluates.
 // Kinds 0 to 44 are numbered for good: new kinds go at the end.
 #define VL_INSTRUCTION_SET(X)                                                                    \
-    X(Invalid, Text, "INVALID INSTRUCTION", "", Nothing, None)        /* no effect */            \
-    X(LoadConstant, Constant, " <- ", "", LoadConstant, None)         /* D = value */            \
-    X(Negate, Unary, " <- -", "", Unary, None)                        /* D = -operand */         \
-    X(LogicalNot, Unary, " <- !", "", Unary, None)                    /* D = operand == 0 */     \
-    X(BitwiseNot, Unary, " <- ~", "", Unary, None)                    /* D = ~operand */         \
-    X(Abs, Unary, " <- abs(", ")", Unary, None)                       /* D = |operand| */        \
-    X(Copy, Unary, " <- ", "", Unary, None)                           /* D = operand */          \
-    X(Add, Binary, " + ", "", Binary, None)                           /* D = left + right */     \
-    X(Subtract, Binary, " - ", "", Binary, None)                      /* D = left - right */     \
-    X(Multiply, Binary, " * ", "", Binary, None)                      /* D = left * right */     \
-    X(Divide, Binary, " / ", "", Binary, None)                        /* D = left / right */     \
-    X(Modulo, Binary, " % ", "", Binary, None)                        /* D = left % right */     \
-    X(Less, Binary, " < ", "", Binary, None)                          /* D = left < right */     \
-    X(LessEqual, Binary, " <= ", "", Binary, None)                    /* D = left <= right */    \
-    X(Equal, Binary, " == ", "", Binary, None)                        /* D = left == right */    \
-    X(Greater, Binary, " > ", "", Binary, None)                       /* D = left > right */     \
-    X(GreaterEqual, Binary, " >= ", "", Binary, None)                 /* D = left >= right */    \
-    X(NotEqual, Binary, " != ", "", Binary, None)                     /* D = left != right */    \
-    X(ShiftLeft, Binary, " << ", "", Binary, None)                    /* D = left << (right & 63) */ \
-    X(ShiftRight, Binary, " >> ", "", Binary, None)                   /* D = left >> (right & 63), arithmetic */ \
-    X(BitwiseAnd, Binary, " & ", "", Binary, None)                    /* D = left & right */     \
-    X(BitwiseOr, Binary, " | ", "", Binary, None)                     /* D = left | right */     \
-    X(BitwiseXor, Binary, " ^ ", "", Binary, None)                    /* D = left ^ right */     \
-    X(LogicalAnd, Binary, " && ", "", Binary, None)                   /* D = left && right */    \
-    X(LogicalOr, BinaryValued, " || ", "", Binary, None)              /* D = left || right */    \
-    X(PushFrame, PushFrame, "push-frame", "", PushFrame, Structs)     /* member record of a struct instance, new frame */ \
-    X(PopFrame, Text, "pop-frame", "", PopFrame, Structs)             /* drop the innermost frame */ \
-    X(StartStructDefinition, StructStart, "start struct-definition ", "", SkipDefinition, None) /* reached in sequence: skip the body */ \
-    X(EndStructDefinition, Text, "end struct-definition", "", Return, None) /* return through slot 0 */ \
-    X(SetArrayIndex, ArrayIndex, "index-", "", SetArrayIndex, None)   /* element number for the members declared next */ \
-    X(ScalarMemberU, Scalar, "scalar-member-u(", "", ScalarMember, Members) /* read an unsigned scalar */ \
-    X(ScalarMemberS, Scalar, "scalar-member-s(", "", ScalarMember, Members) /* read a signed scalar */ \
-    X(ScalarMemberF, Scalar, "scalar-member-f(", "", ScalarMember, Members) /* read the bits of a float */ \
-    X(ValueOfMember, Fetch, "value-of-member", "", ValueOfMember, None) /* D = value of a member found by path */ \
-    X(Goto, Jump, "", "", Goto, None)                                 /* jump, conditional when condition is set */ \
-    X(SizeOfFile, Destination, "size-of-file", "", SizeOfFile, None)  /* D = size of the data */ \
-    X(HideMembers, Text, "hide-members", "", HideMembers, None)       /* hidden-members counter + 1 */ \
-    X(ShowMembers, Text, "show-members", "", ShowMembers, None)       /* hidden-members counter - 1 */ \
-    X(FetchStartOfType, TypeLookup, "fetch-start-of-type", "", FetchStartOfType, None) /* D = start instruction of (category, key) */ \
-    X(FetchMemberCountOfType, TypeLookup, "fetch-member-count-of-type", "", FetchMemberCountOfType, None) /* D = member count of (category, key) */ \
-    X(FetchTypeIndex, TypeLookup, "fetch-type-index", "", FetchTypeIndex, None) /* D = type index of (category, key) */ \
-    X(HasType, TypeLookup, "has-type", "", HasType, None)             /* D = 1 if (category, key) is registered */ \
-    X(Assert, Assert, "assert(", ")", Assert, None)                   /* report when condition is 0 */ \
-    X(Print, Print, "print(", ")", Print, Prints)                     /* the front end prints message and value */ \
-    X(Breakpoint, Text, "breakpoint", "", Nothing, None)              /* no effect */             \
-    X(ZStringMember, Scalar, "zstring-member(", "", MeasuredMember, Members) /* text through its NUL within a bound; size: bound in, bytes taken out */ \
-    X(ULebMember, Scalar, "uleb-member(", "", MeasuredMember, Members) /* unsigned LEB128 within a bound; size as above */ \
-    X(SLebMember, Scalar, "sleb-member(", "", MeasuredMember, Members) /* signed LEB128 within a bound; size as above */ \
-    X(VlqMember, Scalar, "vlq-member(", "", MeasuredMember, Members)   /* base-128, high groups first, within a bound; size as above */ \
-    X(ShowMember, Show, "show-member(", "", ShowMember, Members)       /* a computed value shown as a member of size 0 */
+    X(Invalid, Text, "INVALID INSTRUCTION", "", Nothing, None, "")        /* no effect */            \
+    X(LoadConstant, Constant, " <- ", "", LoadConstant, None, "")         /* D = value */            \
+    X(Negate, Unary, " <- -", "", Unary, None, "-")                        /* D = -operand */         \
+    X(LogicalNot, Unary, " <- !", "", Unary, None, "!")                    /* D = operand == 0 */     \
+    X(BitwiseNot, Unary, " <- ~", "", Unary, None, "~")                    /* D = ~operand */         \
+    X(Abs, Unary, " <- abs(", ")", Unary, None, "abs")                       /* D = |operand| */        \
+    X(Copy, Unary, " <- ", "", Unary, None, "")                           /* D = operand */          \
+    X(Add, Binary, " + ", "", Binary, None, "+")                           /* D = left + right */     \
+    X(Subtract, Binary, " - ", "", Binary, None, "-")                      /* D = left - right */     \
+    X(Multiply, Binary, " * ", "", Binary, None, "*")                      /* D = left * right */     \
+    X(Divide, Binary, " / ", "", Binary, None, "/")                        /* D = left / right */     \
+    X(Modulo, Binary, " % ", "", Binary, None, "%")                        /* D = left % right */     \
+    X(Less, Binary, " < ", "", Binary, None, "<")                          /* D = left < right */     \
+    X(LessEqual, Binary, " <= ", "", Binary, None, "<=")                    /* D = left <= right */    \
+    X(Equal, Binary, " == ", "", Binary, None, "==")                        /* D = left == right */    \
+    X(Greater, Binary, " > ", "", Binary, None, ">")                       /* D = left > right */     \
+    X(GreaterEqual, Binary, " >= ", "", Binary, None, ">=")                 /* D = left >= right */    \
+    X(NotEqual, Binary, " != ", "", Binary, None, "!=")                     /* D = left != right */    \
+    X(ShiftLeft, Binary, " << ", "", Binary, None, "<<")                    /* D = left << (right & 63) */ \
+    X(ShiftRight, Binary, " >> ", "", Binary, None, ">>")                   /* D = left >> (right & 63), arithmetic */ \
+    X(BitwiseAnd, Binary, " & ", "", Binary, None, "&")                    /* D = left & right */     \
+    X(BitwiseOr, Binary, " | ", "", Binary, None, "|")                     /* D = left | right */     \
+    X(BitwiseXor, Binary, " ^ ", "", Binary, None, "^")                    /* D = left ^ right */     \
+    X(LogicalAnd, Binary, " && ", "", Binary, None, "&&")                   /* D = left && right */    \
+    X(LogicalOr, BinaryValued, " || ", "", Binary, None, "||")              /* D = left || right */    \
+    X(PushFrame, PushFrame, "push-frame", "", PushFrame, Structs, "")     /* member record of a struct instance, new frame */ \
+    X(PopFrame, Text, "pop-frame", "", PopFrame, Structs, "")             /* drop the innermost frame */ \
+    X(StartStructDefinition, StructStart, "start struct-definition ", "", SkipDefinition, None, "") /* reached in sequence: skip the body */ \
+    X(EndStructDefinition, Text, "end struct-definition", "", Return, None, "") /* return through slot 0 */ \
+    X(SetArrayIndex, ArrayIndex, "index-", "", SetArrayIndex, None, "")   /* element number for the members declared next */ \
+    X(ScalarMemberU, Scalar, "scalar-member-u(", "", ScalarMember, Members, "") /* read an unsigned scalar */ \
+    X(ScalarMemberS, Scalar, "scalar-member-s(", "", ScalarMember, Members, "") /* read a signed scalar */ \
+    X(ScalarMemberF, Scalar, "scalar-member-f(", "", ScalarMember, Members, "") /* read the bits of a float */ \
+    X(ValueOfMember, Fetch, "value-of-member", "", ValueOfMember, None, "") /* D = value of a member found by path */ \
+    X(Goto, Jump, "", "", Goto, None, "")                                 /* jump, conditional when condition is set */ \
+    X(SizeOfFile, Destination, "size-of-file", "", SizeOfFile, None, "")  /* D = size of the data */ \
+    X(HideMembers, Text, "hide-members", "", HideMembers, None, "")       /* hidden-members counter + 1 */ \
+    X(ShowMembers, Text, "show-members", "", ShowMembers, None, "")       /* hidden-members counter - 1 */ \
+    X(FetchStartOfType, TypeLookup, "fetch-start-of-type", "", FetchStartOfType, None, "") /* D = start instruction of (category, key) */ \
+    X(FetchMemberCountOfType, TypeLookup, "fetch-member-count-of-type", "", FetchMemberCountOfType, None, "") /* D = member count of (category, key) */ \
+    X(FetchTypeIndex, TypeLookup, "fetch-type-index", "", FetchTypeIndex, None, "") /* D = type index of (category, key) */ \
+    X(HasType, TypeLookup, "has-type", "", HasType, None, "")             /* D = 1 if (category, key) is registered */ \
+    X(Assert, Assert, "assert(", ")", Assert, None, "")                   /* report when condition is 0 */ \
+    X(Print, Print, "print(", ")", Print, Prints, "")                     /* the front end prints message and value */ \
+    X(Breakpoint, Text, "breakpoint", "", Nothing, None, "")              /* no effect */             \
+    X(ZStringMember, Scalar, "zstring-member(", "", MeasuredMember, Members, "") /* text through its NUL within a bound; size: bound in, bytes taken out */ \
+    X(ULebMember, Scalar, "uleb-member(", "", MeasuredMember, Members, "") /* unsigned LEB128 within a bound; size as above */ \
+    X(SLebMember, Scalar, "sleb-member(", "", MeasuredMember, Members, "") /* signed LEB128 within a bound; size as above */ \
+    X(VlqMember, Scalar, "vlq-member(", "", MeasuredMember, Members, "")   /* base-128, high groups first, within a bound; size as above */ \
+    X(ShowMember, Show, "show-member(", "", ShowMember, Members, "")       /* a computed value shown as a member of size 0 */
 
 enum VLInstructionType : int32_t {
-#define VL_INSTRUCTION_ENUMERATOR(name, shape, words, suffix, run, shown) VLInstructionType_##name,
+#define VL_INSTRUCTION_ENUMERATOR(name, shape, words, suffix, run, shown, op) VLInstructionType_##name,
     VL_INSTRUCTION_SET(VL_INSTRUCTION_ENUMERATOR)
 #undef VL_INSTRUCTION_ENUMERATOR
     VLInstructionType_Count,
@@ -280,7 +281,7 @@ static_assert(VLInstructionType_LoadConstant == 1 && VLInstructionType_Add == 7 
 // other kinds the front end sees as members).
 constexpr bool VLIsMemberKind(int32_t type) {
     switch (type) {
-#define VL_MEMBER_CASE(name, shape, words, suffix, run, shown) \
+#define VL_MEMBER_CASE(name, shape, words, suffix, run, shown, op) \
     case VLInstructionType_##name: return VLRuntimeShow_##shown == VLRuntimeShow_Members;
         VL_INSTRUCTION_SET(VL_MEMBER_CASE)
 #undef VL_MEMBER_CASE

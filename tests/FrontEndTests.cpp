@@ -619,7 +619,28 @@ TEST(Listing, InstructionTexts) {
         {Print("done", NoLocation()), "print(done ?\?\?(0))"},
         {Print("\"n\"", Local(7)), "print(\"n\" l(7))"},
         {Make(VLInstructionType_Breakpoint), "breakpoint"},
+        {Scalar(VLInstructionType_ZStringMember, "name", Global(1), Local(3), NoLocation()),
+         "zstring-member(g(1), l(3)) name"},
+        {Scalar(VLInstructionType_ULebMember, "sizes", Global(1), Local(3), Local(4)),
+         "uleb-member(g(1), l(3)) sizes[l(4)]"},
+        {Scalar(VLInstructionType_SLebMember, "delta", Global(1), Local(3), NoLocation()),
+         "sleb-member(g(1), l(3)) delta"},
+        {Scalar(VLInstructionType_VlqMember, "ticks", Global(1), Local(3), NoLocation()),
+         "vlq-member(g(1), l(3)) ticks"},
+        {[] {
+             VLInstruction i = Scalar(VLInstructionType_ShowMember, "major", Global(1), NoLocation(), NoLocation());
+             i.scalarExport.value = Local(6);
+             return i;
+         }(),
+         "show-member(g(1), l(6)) major"},
+        {[] {
+             VLInstruction i = Scalar(VLInstructionType_ScalarMemberU, "magic", Global(1), Local(3), Local(4));
+             i.scalarExport.byteOrder = Local(5);
+             return i;
+         }(),
+         "scalar-member-u(g(1), l(3)) magic[l(4)] endian(l(5))"},
     };
+    static_assert(VLInstructionType_ShowMember + 1 == VLInstructionType_Count, "a listing case for every kind");
     for (const ListingCase& c : cases) EXPECT_EQ(InstructionText(c.instruction), c.text) << c.text;
 }
 
