@@ -290,6 +290,23 @@ TEST(Loading, LayoutOfFourGibibytesIsRefusedWithoutReadingIt) {
     EXPECT_EQ(result.status, -1);
 }
 
+TEST(Loading, IncludedFileOfFourGibibytesIsRefusedWithoutReadingIt) {
+    ScratchFolder scratch;
+    {
+        std::ofstream("huge.vlt");
+    }
+    std::error_code error;
+    fs::resize_file("huge.vlt", uint64_t(1) << 32, error);
+    if (error) GTEST_SKIP() << "cannot make a 4 GiB file here";
+    WriteFile("l.vlt", "include \"huge.vlt\";\n");
+    WriteFile("d.bin", "x");
+    MainResult result = RunMain({"-layout", "l.vlt", "-data", "d.bin"});
+    EXPECT_EQ(result.err, "l.vlt(1,9): include \"huge.vlt\";\n                    ~~~~~~~~~~\n"
+                          "ERROR Included file huge.vlt is too large (4294967296 bytes); layout files must be "
+                          "smaller than 4 GiB.\n");
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST(Driver, InvalidTokensAreListedInTextOrder) {
     ScratchFolder scratch;
     WriteFile("l.vlt", "a # b\n  c ) `\n");
