@@ -333,6 +333,9 @@ bool VLShowMayFollow(const VLContext* ctx);
 void VLParseShowMember(VLContext* ctx);
 VLPlacement VLParsePlacement(VLContext* ctx, bool allowSavedCursor);
 VLPrimitiveSpec VLParsePrimitiveSpec(VLContext* ctx, VLLocation size);
+// zstring, uleb, sleb or vlq followed by "(": a type part whose size the data decides.
+bool VLMeasuredMayFollow(const VLContext* ctx);
+VLPrimitiveSpec VLParseMeasuredSpec(VLContext* ctx, VLLocation size);
 VLInstruction* VLEmitPrimitiveMember(VLContext* ctx, const VLPlacement* placement, VLLocation size,
                                      uint32_t savedSlotCount, const VLPrimitiveSpec* spec,
                                      VLString name, VLEnum* enumeration);

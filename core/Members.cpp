@@ -265,13 +265,20 @@ static VLMemberClass VLClassifyMember(const VLContext* ctx, VLEnum** enumeration
     return VLMemberClass_Struct;
 }
 
-// A member whose size the data decides: the bound is compiled into the size
-// slot, which the member's instruction then sets to the bytes taken. The
-// numbers take the display words; zstring takes none.
-// ( "zstring" | "uleb" | "sleb" | "vlq" ) "(" expression { "," ( "binary" | "octal" | "hex" ) } ")" name
-static VLInstruction* VLParseMeasuredMember(VLContext* ctx, const VLPlacement* placement) {
-    VLLocation size = VLNewSlot(ctx);
-    uint32_t afterSize = VLSlotCounter(ctx);
+bool VLMeasuredMayFollow(const VLContext* ctx) {
+    const VLToken* token = ctx->token;
+    if (!token || !VLIsPunctuation(token->next, VLCode("("))) return false;
+    for (const char* keyword : VLMeasuredWords) {
+        if (VLTokenIs(token, keyword)) return true;
+    }
+    return false;
+}
+
+// The type part of a member whose size the data decides: the bound is
+// compiled into `size`, which the member's instruction then sets to the bytes
+// taken. The numbers take the display words; zstring takes none.
+// ( "zstring" | "uleb" | "sleb" | "vlq" ) "(" expression { "," ( "binary" | "octal" | "hex" ) } ")"
+VLPrimitiveSpec VLParseMeasuredSpec(VLContext* ctx, VLLocation size) {
     uint32_t word = VLExpectKeyword(ctx, {"zstring", "uleb", "sleb", "vlq"});
     VLExpectPunctuation(ctx, {VLCode("(")});
     VLPrimitiveSpec spec{};
@@ -290,6 +297,14 @@ static VLInstruction* VLParseMeasuredMember(VLContext* ctx, const VLPlacement* p
         }
     }
     VLExpectPunctuation(ctx, {VLCode(")")});
+    return spec;
+}
+
+// A member whose size the data decides, then its name.
+static VLInstruction* VLParseMeasuredMember(VLContext* ctx, const VLPlacement* placement) {
+    VLLocation size = VLNewSlot(ctx);
+    uint32_t afterSize = VLSlotCounter(ctx);
+    VLPrimitiveSpec spec = VLParseMeasuredSpec(ctx, size);
     VLString name = VLExpectIdentifier(ctx);
     return VLEmitPrimitiveMember(ctx, placement, size, afterSize, &spec, name, nullptr);
 }
@@ -410,8 +425,15 @@ static VLInstruction* VLParseMemberBody(VLContext* ctx, VLMemberClass memberClas
     case VLMemberClass_Typedef: {  // Handle name: size from the typedef's global slot
         VLConsume(ctx);
         VLString name = VLExpectIdentifier(ctx);
-        return VLEmitPrimitiveMember(ctx, placement, entry->size, VLSlotCounter(ctx), &entry->spec,
-                                     name, nullptr);
+        uint32_t counter = VLSlotCounter(ctx);
+        VLLocation size = entry->size;
+        if (entry->spec.type >= VLInstructionType_ZStringMember && entry->spec.type <= VLInstructionType_VlqMember &&
+            !VLIsStopped(ctx)) {
+            // The member replaces its size with the bytes taken: it gets a copy of the bound.
+            size = VLNewSlot(ctx);
+            VLEmitUnary(ctx, VLInstructionType_Copy, size, entry->size);
+        }
+        return VLEmitPrimitiveMember(ctx, placement, size, counter, &entry->spec, name, nullptr);
     }
     case VLMemberClass_Struct:  // Header name, Chunk(n) name, Packet[kind] name
         return VLParseStructMember(ctx);

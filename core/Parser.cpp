@@ -905,13 +905,14 @@ static void VLParseLayout(VLContext* ctx) {
 }
 
 // The size is compiled here, into a global slot that stays taken; members
-// declared through the typedef read it from there.
-// "typedef" primitive-type identifier ";"
+// declared through the typedef read it from there (a zstring or a number of
+// groups from a copy, which the member replaces by the bytes it took).
+// "typedef" ( primitive-type | zstring-or-number-type ) identifier ";"
 static void VLParseTypedef(VLContext* ctx) {
     if (!VLExpectKeyword(ctx, {"typedef"})) return;
     VL_ASSERT(ctx->stackIndex == 0);
     VLLocation size = VLGlobal(0, VLTakeSlotNumber(ctx));
-    VLPrimitiveSpec spec = VLParsePrimitiveSpec(ctx, size);
+    VLPrimitiveSpec spec = VLMeasuredMayFollow(ctx) ? VLParseMeasuredSpec(ctx, size) : VLParsePrimitiveSpec(ctx, size);
     VLString name = VLExpectIdentifier(ctx);
     VLExpectPunctuation(ctx, {VLCode(";")});
     if (VLIsStopped(ctx)) return;

@@ -652,7 +652,8 @@ static void VLFuzzTopLevel(VLFuzzGenerator* g) {
     case 3:
         if (g->typedefs >= VLFuzzMaxTypedefs) break;
         g->text += "typedef ";
-        VLFuzzPrimitive(g);
+        if (VLFuzzChance(r, 4)) VLFuzzMeasured(g);
+        else VLFuzzPrimitive(g);
         g->text += " D" + VLFuzzNumber(g->typedefs++) + ";\n";
         return;
     case 4:
