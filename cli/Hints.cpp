@@ -260,6 +260,51 @@ static void VLWriteExpectedWordHints(const VLError* error, VLWriter* err) {
     VLWriteCandidateHint(error, err);
 }
 
+// An enumeration has no value of that name: its values (the first few) and a close one.
+static void VLWriteEnumValueHints(const VLError* error, VLWriter* err) {
+    const VLEnum* enumeration = error->enumeration;
+    if (!enumeration) return;
+    VLString name = VLTokenText(error->subject);
+    VLWriteColored(err, "hint:", "1;36");
+    VLWritef(err, " %.*s has no value '%.*s'; its values are ", VLLength(enumeration->name), enumeration->name.chars,
+             VLLength(name), name.chars);
+    enum { Listed = 8 };
+    uint32_t count = 0;
+    for (const VLEnumValue* value = enumeration->values; value; value = value->next, ++count) {
+        if (count == Listed) {
+            VLWriteText(err, ", ...");
+            break;
+        }
+        VLWritef(err, "%s%.*s", count ? ", " : "", VLLength(value->name), value->name.chars);
+    }
+    VLWriteChar(err, '\n');
+    VLWriteCandidateHint(error, err);
+}
+
+// A struct given another number of arguments than it has parameters: its parameters.
+static void VLWriteArgumentCountHints(const VLError* error, VLWriter* err) {
+    const VLTypeDefinition* type = error->namedType;
+    if (!type) {
+        VLWriteHint(err, "every type of a category takes the parameter count of the category's first type");
+        return;
+    }
+    if (type->parameterCount == 0) {
+        VLWriteHint(err, "struct %.*s has no parameters: write %.*s without an argument list", VLLength(type->name),
+                    type->name.chars, VLLength(type->name), type->name.chars);
+        return;
+    }
+    VLWriteColored(err, "hint:", "1;36");
+    VLWritef(err, " struct %.*s is declared with %u parameter%s (", VLLength(type->name), type->name.chars,
+             type->parameterCount, type->parameterCount == 1 ? "" : "s");
+    for (uint32_t i = 0; i < type->parameterCount; ++i)
+        VLWritef(err, "%svar %.*s", i ? ", " : "", VLLength(type->parameters[i]), type->parameters[i].chars);
+    VLWritef(err, "): give one value for each, e.g. %.*s(", VLLength(type->name), type->name.chars);
+    for (uint32_t i = 0; i < type->parameterCount; ++i) VLWriteText(err, i ? ", 0" : "0");
+    VLString member = error->token && error->token->type == VLTokenType_Identifier ? VLTokenText(error->token)
+                                                                                   : VLString{4, "name"};
+    VLWritef(err, ") %.*s;\n", VLLength(member), member.chars);
+}
+
 // The bracket that nothing closes, when the error is found after it. When a
 // "}" right before the error closed an inner block instead, that is named too:
 // the missing "}" belongs between the two.
@@ -293,6 +338,8 @@ void VLWriteCompileHints(const VLProgram* program, VLWriter* err) {
             case VLErrorDetail_AssignToUnknown: VLWriteAssignmentHints(error, err); break;
             case VLErrorDetail_UnknownCategory: VLWriteUnknownCategoryHints(error, err); break;
             case VLErrorDetail_ExpectedWord: VLWriteExpectedWordHints(error, err); break;
+            case VLErrorDetail_UnknownEnumValue: VLWriteEnumValueHints(error, err); break;
+            case VLErrorDetail_ArgumentCount: VLWriteArgumentCountHints(error, err); break;
             default: break;
         }
     }

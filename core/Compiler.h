@@ -193,7 +193,8 @@ bool VLTokenIs(const VLToken* token, const char* word);  // token text equals wo
 void VLReportError(VLContext* ctx, VLToken* token, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void VLRecordError(VLContext* ctx, VLToken* token, const char* message);
-// Sets the detail (VLErrorDetail) of the error just recorded, when it was kept.
+// Sets the detail (VLErrorDetail) of the error just recorded, when it was kept;
+// the record stays reachable (ctx->lastStoredError) for the detail's own fields.
 void VLNoteErrorDetail(VLContext* ctx, uint32_t detail, VLToken* subject);
 // Writes out an error kept as parts (into a new arena text); a Text error is left as it is.
 void VLWriteErrorText(VLContext* ctx, VLError* error, const VLMessageParts* parts);

@@ -85,6 +85,7 @@ void VLParseEnum(VLContext* ctx) {
 // The qualified form after an enumeration's name: "." ValueName.
 static bool VLParseQualifiedValue(VLContext* ctx, const VLEnum* enumeration, int64_t* value) {
     VLExpectPunctuation(ctx, {VLCode(".")});
+    VLToken* valueToken = ctx->token;
     VLString valueName = VLExpectIdentifier(ctx);
     if (VLIsStopped(ctx)) return false;
     VLEnumValue* found = VLFindEnumValue(ctx, enumeration, valueName);
@@ -94,6 +95,8 @@ static bool VLParseQualifiedValue(VLContext* ctx, const VLEnum* enumeration, int
     }
     VLReportError(ctx, nullptr, "Expected enum value of %.*s.", int(enumeration->name.length),
                   enumeration->name.chars);
+    VLNoteErrorDetail(ctx, VLErrorDetail_UnknownEnumValue, valueToken);
+    if (ctx->lastStoredError) ctx->lastStoredError->enumeration = enumeration;
     return false;
 }
 

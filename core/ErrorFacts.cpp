@@ -238,6 +238,14 @@ static void VLFindUnknownCategoryFacts(VLContext* ctx, VLError* error, VLString 
     error->definedLater = VLFindLaterCategory(error->subject->next, name);
 }
 
+static void VLFindEnumValueFacts(VLError* error, VLString name) {
+    if (!error->enumeration) return;
+    VLNearest nearest = {name, {0, nullptr}, 0};
+    for (const VLEnumValue* value = error->enumeration->values; value; value = value->next)
+        VLConsider(&nearest, value->name);
+    error->candidate = nearest.best;
+}
+
 // The last opening bracket before the error's token that the text never
 // closes: the innermost of those still open where the error was found.
 static VLToken* VLUnclosedBracketBefore(VLToken* first, const VLToken* stop) {
@@ -262,6 +270,7 @@ void VLFindErrorFacts(VLContext* ctx) {
         case VLErrorDetail_UnknownType: VLFindUnknownTypeFacts(ctx, error, name); break;
         case VLErrorDetail_UnknownName: VLFindUnknownNameFacts(ctx, error, name); break;
         case VLErrorDetail_UnknownCategory: VLFindUnknownCategoryFacts(ctx, error, name); break;
+        case VLErrorDetail_UnknownEnumValue: VLFindEnumValueFacts(error, name); break;
         default: break;
     }
 }

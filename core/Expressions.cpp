@@ -180,9 +180,15 @@ void VLParseExpressionTerms(VLContext* ctx, VLExpression* expression) {
 // the expression stopped right after a name it could not resolve, the error
 // says so in its detail.
 static void VLRecordNoValue(VLContext* ctx) {
+    VLError replaced = ctx->speculativeParse.error;  // an error among the terms (an unknown enumeration value)
     VLRecordError(ctx, nullptr, VLExpectedIntegerExpression);
     VLToken* name = ctx->unresolvedName;
-    if (name && name->next == ctx->token) VLNoteErrorDetail(ctx, VLErrorDetail_UnknownName, name);
+    if (name && name->next == ctx->token) {
+        VLNoteErrorDetail(ctx, VLErrorDetail_UnknownName, name);
+    } else if (replaced.detail == VLErrorDetail_UnknownEnumValue && replaced.subject->next == ctx->token) {
+        VLNoteErrorDetail(ctx, VLErrorDetail_UnknownEnumValue, replaced.subject);
+        if (ctx->lastStoredError) ctx->lastStoredError->enumeration = replaced.enumeration;
+    }
 }
 
 // An operand position left empty (after a binary operator, or after prefix

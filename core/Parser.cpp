@@ -57,7 +57,6 @@ void VLNoteErrorDetail(VLContext* ctx, uint32_t detail, VLToken* subject) {
     if (!ctx->lastStoredError) return;
     ctx->lastStoredError->detail = detail;
     ctx->lastStoredError->subject = subject;
-    ctx->lastStoredError = nullptr;
 }
 
 // Stores an error given as parts by the destination rule; `fill` writes the

@@ -329,6 +329,7 @@ static uint32_t VLParseArguments(VLContext* ctx) {
 // type-reference [ "(" expression { "," expression } ")" ]
 VLTypeInstance VLParseTypeInstance(VLContext* ctx) {
     VLTypeInstance instance{};
+    VLToken* first = ctx->token;
     instance.reference = VLParseTypeReference(ctx);
     if (instance.reference.kind == VLTypeReference_None) return instance;
 
@@ -339,6 +340,8 @@ VLTypeInstance VLParseTypeInstance(VLContext* ctx) {
     if (!VLIsStopped(ctx) && given != expected) {
         VLReportError(ctx, nullptr, "Invalid number of parameters, got %u expected %u.", given,
                       expected);
+        VLNoteErrorDetail(ctx, VLErrorDetail_ArgumentCount, first);
+        if (ctx->lastStoredError) ctx->lastStoredError->namedType = instance.reference.type;
     }
 
     instance.pushFrame = VLEmitPushFrame(ctx, &instance.reference);

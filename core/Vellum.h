@@ -569,6 +569,8 @@ enum VLErrorDetail : uint32_t {
     VLErrorDetail_UnknownCategory = 5,   // subject: the category name
     VLErrorDetail_ExpectedWord = 6,      // subject: the token found where one of some words was expected
     VLErrorDetail_AssignToParameter = 7, // subject: a parameter of the struct, followed by an assignment
+    VLErrorDetail_UnknownEnumValue = 8,  // subject: the value's name after "Enum."; enumeration
+    VLErrorDetail_ArgumentCount = 9,     // subject: the type's name; namedType (null for a category)
 };
 
 struct VLError {
@@ -583,6 +585,8 @@ struct VLError {
     VLString otherStruct;     // UnknownName: a struct with a member, local or parameter of that name
     VLToken* openBracket;     // the innermost bracket before the error that nothing in the text closes
     const VLTypeDefinition* structType;  // the struct being compiled at the error, or null
+    const VLEnum* enumeration;           // UnknownEnumValue: the enumeration named
+    const VLTypeDefinition* namedType;   // ArgumentCount: the type instantiated
 };
 inline bool VLErrorIsValid(const VLError* error) { return error->message != nullptr; }
 

@@ -1020,6 +1020,11 @@ TEST(ErrorFacts, EachKindOfErrorRecordsItsDetailAndLookups) {
         {"struct Top { u(2, Big) x; };", VLErrorDetail_ExpectedWord, "Big", "big", 0, ""},
         {"default(endianness = big);", VLErrorDetail_ExpectedWord, "endianness", "endianess", 0, ""},
         {"struct Top { u(1 + ) x; };", VLErrorDetail_None, "", "", 0, ""},
+        {"enum Color { Red, Green };\nstruct Top { u(1 + Color.Gren) x; };", VLErrorDetail_UnknownEnumValue, "Gren",
+         "Green", 0, ""},
+        {"enum Color { Red, Green };\nstruct Top { u(Color.Blue) x; };", VLErrorDetail_UnknownEnumValue, "Blue", "",
+         0, ""},
+        {"struct Row(var n) { u(n) x; };\nstruct Top { Row r; };", VLErrorDetail_ArgumentCount, "Row", "", 0, ""},
     };
     for (const Row& row : rows) {
         Compiled compiled(std::string(row.layout) + "\nlayout Top;\n");
@@ -1044,6 +1049,13 @@ TEST(ErrorFacts, TheInnermostBracketThatNothingClosesBeforeTheError) {
     EXPECT_EQ(block.program.error.openBracket->start.line, 0u);
     EXPECT_EQ(block.program.error.openBracket->start.column, 11u);
     EXPECT_EQ(block.program.error.structType->name.length, 3u);
+    // The records the detail is about.
+    Compiled color("enum Color { Red };\nstruct Top { u(Color.Blue) x; };\nlayout Top;\n");
+    ASSERT_NE(color.program.error.enumeration, nullptr);
+    EXPECT_EQ(color.program.error.enumeration->name.length, 5u);
+    Compiled row("struct Row(var n) { u(n) x; };\nstruct Top { Row(1, 2) r; };\nlayout Top;\n");
+    ASSERT_NE(row.program.error.namedType, nullptr);
+    EXPECT_EQ(row.program.error.namedType->parameterCount, 1u);
     // Brackets that are closed, even after the error, are not named.
     Compiled closed("struct Top { u(1) a; u(1 +) b; };\nlayout Top;\n");
     EXPECT_EQ(closed.program.error.openBracket, nullptr);
