@@ -2,8 +2,11 @@
 //
 // Owns everything a run keeps: the frames of 64 value slots (recycled through
 // a free list), the scratch cell, location resolution, the member tree and
-// the execution of every instruction kind. VLRuntimeStep runs one instruction
-// (the trace needs every one); VLRuntimeRun runs a stretch of them in one
+// the execution of every instruction kind: each kind's meaning is one helper
+// (VLRun<helper>, named by the instruction set) that both loops use; for
+// members and struct pushes the run loop calls the helpers' common part
+// (VLReadMember, VLEnterInstance) with decoded operands. VLRuntimeStep runs
+// one instruction (the trace needs every one); VLRuntimeRun runs a stretch of them in one
 // loop until an instruction the front end must see, or hands such steps to a
 // visitor and runs on. Chunks of instructions that run often are decoded once
 // into a compact form (operands resolved to a frame and a slot, the fixed
