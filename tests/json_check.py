@@ -179,14 +179,15 @@ def parent(path):
 
 
 def patterns_for(members):
+    """A member, the struct of another and every instance of a third's struct."""
     if not members:
         return []
+    first, middle, last = members[0], members[len(members) // 2], members[-1]
     chosen = []
-    for member in (members[0], members[len(members) // 2], members[-1]):
-        for pattern in (member["path"], parent(member["path"]), wildcard(parent(member["path"]))):
-            if pattern not in chosen:
-                chosen.append(pattern)
-    return chosen[:5]
+    for pattern in (first["path"], parent(middle["path"]), wildcard(parent(last["path"]))):
+        if pattern not in chosen:
+            chosen.append(pattern)
+    return chosen
 
 
 def without_report(items):
@@ -209,13 +210,12 @@ def check_schema(vellum):
         [(schema["$id"], Resource.from_contents(schema)) for schema in schemas.values()])
     line_validator = jsonschema.Draft202012Validator(schemas["vellum-ndjson.schema.json"], registry=registry)
     document_validator = jsonschema.Draft202012Validator(schemas["vellum-json.schema.json"], registry=registry)
-    faults, checked = [], 0
-    for folder in case_folders():
+    def one(folder):
         name = os.path.relpath(folder, ROOT)
         rc, _, _ = run(vellum, folder, "")
         if not decodes(folder, rc):
-            continue
-        checked += 1
+            return None
+        faults = []
         for option, validator in (("-ndjson", line_validator), ("-json", document_validator)):
             jrc, out, _ = run(vellum, folder, option)
             if jrc != rc and not asks_for_json(folder):
@@ -229,17 +229,18 @@ def check_schema(vellum):
                 for error in validator.iter_errors(value):
                     faults.append("%s %s: %s at %s" % (name, option, error.message, list(error.absolute_path)))
                     break
-    return faults, checked
+        return faults
+
+    return over_cases(one)
 
 
 def check_properties(vellum):
-    faults, checked = [], 0
-    for folder in case_folders():
+    def one(folder):
         name = os.path.relpath(folder, ROOT)
         rc, text, _ = run(vellum, folder, "")
         if not decodes(folder, rc) or asks_for_json(folder):
-            continue
-        checked += 1
+            return None
+        faults = []
         nrc, out, _ = run(vellum, folder, "-ndjson")
         items = ndjson(out)
         members = [item for item in items if "path" in item and "report" not in item]
@@ -264,7 +265,18 @@ def check_properties(vellum):
                 faults.append("%s: -select %s status %d, full run %d" % (name, pattern, src, rc))
             trc, text, _ = run(vellum, folder, "-select %s" % quoted)
             faults += check_lines(member_lines(text.decode("latin-1")), want, "%s -select %s" % (name, pattern))
-    return faults, checked
+        return faults
+
+    return over_cases(one)
+
+
+def over_cases(check):
+    """Runs `check` over every case folder, a few at a time; (faults, cases checked)."""
+    from concurrent.futures import ThreadPoolExecutor
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(check, case_folders()))
+    checked = [result for result in results if result is not None]
+    return [fault for result in checked for fault in result], len(checked)
 
 
 def check_values(vellum):
