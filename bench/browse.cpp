@@ -2,7 +2,7 @@
 // the first screen's lines, End to the last member, and the keys at several
 // places of the file, on the same index and decoder thread as -browse.
 //
-// usage: browse LAYOUT DATA   (prints one line of figures per measurement)
+// usage: browse LAYOUT DATA [--no-prefault]   (one line of figures per measurement)
 // Built by bench/browse.sh against the Release libraries.
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -52,8 +52,9 @@ template <class Work> static double Key(VLBrowseModel* model, Work work) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: browse LAYOUT DATA\n");
+    bool prefault = !(argc == 4 && strcmp(argv[3], "--no-prefault") == 0);
+    if (argc != 3 && prefault) {
+        fprintf(stderr, "usage: browse LAYOUT DATA [--no-prefault]\n");
         return 2;
     }
     start = Clock::now();
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     VLBrowseDecoder decoder;
     VLRunOptions options = {};
     VLBrowseDecoderInit(&decoder, &index, &program, &layout, &data, &options, nullptr);
+    decoder.prefault_ = prefault;
     VLBrowseDecodeStart(&decoder);
     VLBrowseModel model;
     VLBrowseModelInit(&model, &index, &program, reinterpret_cast<const uint8_t*>(data.data), data.size);
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
     printf("end %.3f s (from start; processor %.3f s) %s\n", endTime, ProcessorTime(),
            VLBrowsePathText(&model, model.selected).c_str());
     (void)endPressed;
+    printf("decoding thread: %.3f s of processor time\n", decoder.seconds);
 
     uint64_t events = VLBrowseEventCount(&index);
     uint64_t members = 0;

@@ -218,6 +218,12 @@ static void VLWriteAssignmentHints(const VLError* error, VLWriter* err) {
 static void VLWriteUnknownNameHints(const VLError* error, VLWriter* err) {
     VLString name = VLTokenText(error->subject);
     VLString owner = error->structType ? error->structType->name : VLString{0, ""};
+    if (error->loopLocal) {
+        VLWriteHint(err, "'%.*s' is the local of the for loop at line %u, and a loop's locals end with the loop; "
+                         "declare it with var before the loop to use it afterwards",
+                    VLLength(name), name.chars, VLLineOf(error->loopLocal));
+        return;
+    }
     if (error->structType)
         VLWriteHint(err, "'%.*s' names no local, parameter or member of %.*s declared above it", VLLength(name),
                     name.chars, VLLength(owner), owner.chars);
@@ -340,6 +346,11 @@ void VLWriteCompileHints(const VLProgram* program, VLWriter* err) {
             case VLErrorDetail_ExpectedWord: VLWriteExpectedWordHints(error, err); break;
             case VLErrorDetail_UnknownEnumValue: VLWriteEnumValueHints(error, err); break;
             case VLErrorDetail_ArgumentCount: VLWriteArgumentCountHints(error, err); break;
+            case VLErrorDetail_MissingOperand: {
+                VLString op = VLTokenText(error->subject);
+                VLWriteHint(err, "a value is missing after '%.*s'", VLLength(op), op.chars);
+                break;
+            }
             default: break;
         }
     }

@@ -165,11 +165,13 @@ struct VLContext {
     uint8_t* fileStates;
     uint32_t fileStateCount;
     // For the facts about an error (ErrorFacts.cpp): the layout's first token,
-    // the record the last error went to (null when it was dropped), and the
-    // last identifier an expression consumed without finding what it names.
+    // the record the last error went to (null when it was dropped), the last
+    // identifier an expression consumed without finding what it names, and
+    // the last operator it consumed.
     VLToken* firstToken;
     VLError* lastStoredError;
     VLToken* unresolvedName;
+    VLToken* lastOperator;  // the last operator an expression consumed
 };
 
 // ---------------------------------------------------------------------------

@@ -214,8 +214,21 @@ static VLString VLFindLaterStructDeclaring(const VLToken* from, VLString name) {
     return VLString{0, nullptr};
 }
 
+// The name of a for loop's local, "for" "(" "var" name, between `first` and
+// the error: such a local ends with its loop.
+static VLToken* VLFindLoopLocal(VLToken* first, const VLToken* stop, VLString name) {
+    VLToken* found = nullptr;
+    for (VLToken* token = first; token && token != stop; token = token->next) {
+        if (!VLTokenIs(token, "for") || !VLIsPunctuation(token->next, VLCode("("))) continue;
+        VLToken* word = token->next->next;
+        if (VLTokenIs(word, "var") && VLIsIdentifier(word->next, name)) found = word->next;
+    }
+    return found;
+}
+
 static void VLFindUnknownNameFacts(VLContext* ctx, VLError* error, VLString name) {
     const VLTypeDefinition* current = ctx->typeDefinitionBeingParsed;
+    if (!ctx->includeFrames) error->loopLocal = VLFindLoopLocal(ctx->firstToken, error->subject, name);
     VLNearest nearest = {name, {0, nullptr}, 0};
     if (current) VLConsiderStructNames(&nearest, current);
     error->candidate = nearest.best;

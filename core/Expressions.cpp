@@ -145,6 +145,7 @@ static void VLParseTerms(VLContext* ctx, VLExpression* expression, bool allowOpe
         uint32_t op = VLOperatorCode(ctx->token);
         if (op != 0) {
             bool accepted = VLPushOperator(ctx, expression, op);
+            ctx->lastOperator = ctx->token;  // for the error of an operand left out
             VLConsume(ctx);
             if (!accepted) return;
             continue;
@@ -188,6 +189,8 @@ static void VLRecordNoValue(VLContext* ctx) {
     } else if (replaced.detail == VLErrorDetail_UnknownEnumValue && replaced.subject->next == ctx->token) {
         VLNoteErrorDetail(ctx, VLErrorDetail_UnknownEnumValue, replaced.subject);
         if (ctx->lastStoredError) ctx->lastStoredError->enumeration = replaced.enumeration;
+    } else if (ctx->lastOperator && ctx->lastOperator->next == ctx->token) {
+        VLNoteErrorDetail(ctx, VLErrorDetail_MissingOperand, ctx->lastOperator);
     }
 }
 

@@ -571,6 +571,7 @@ enum VLErrorDetail : uint32_t {
     VLErrorDetail_AssignToParameter = 7, // subject: a parameter of the struct, followed by an assignment
     VLErrorDetail_UnknownEnumValue = 8,  // subject: the value's name after "Enum."; enumeration
     VLErrorDetail_ArgumentCount = 9,     // subject: the type's name; namedType (null for a category)
+    VLErrorDetail_MissingOperand = 10,   // subject: the operator after which an operand is missing
 };
 
 struct VLError {
@@ -587,6 +588,7 @@ struct VLError {
     const VLTypeDefinition* structType;  // the struct being compiled at the error, or null
     const VLEnum* enumeration;           // UnknownEnumValue: the enumeration named
     const VLTypeDefinition* namedType;   // ArgumentCount: the type instantiated
+    VLToken* loopLocal;       // UnknownName: a for loop's local of that name before the error (ended with its loop)
 };
 inline bool VLErrorIsValid(const VLError* error) { return error->message != nullptr; }
 

@@ -1019,12 +1019,13 @@ TEST(ErrorFacts, EachKindOfErrorRecordsItsDetailAndLookups) {
          ""},
         {"struct Top { u(2, Big) x; };", VLErrorDetail_ExpectedWord, "Big", "big", 0, ""},
         {"default(endianness = big);", VLErrorDetail_ExpectedWord, "endianness", "endianess", 0, ""},
-        {"struct Top { u(1 + ) x; };", VLErrorDetail_None, "", "", 0, ""},
+        {"struct Top { u(4, hex, hex) x; };", VLErrorDetail_None, "", "", 0, ""},
         {"enum Color { Red, Green };\nstruct Top { u(1 + Color.Gren) x; };", VLErrorDetail_UnknownEnumValue, "Gren",
          "Green", 0, ""},
         {"enum Color { Red, Green };\nstruct Top { u(Color.Blue) x; };", VLErrorDetail_UnknownEnumValue, "Blue", "",
          0, ""},
         {"struct Row(var n) { u(n) x; };\nstruct Top { Row r; };", VLErrorDetail_ArgumentCount, "Row", "", 0, ""},
+        {"struct Top { u(1) a; u(a * ) x; };", VLErrorDetail_MissingOperand, "*", "", 0, ""},
     };
     for (const Row& row : rows) {
         Compiled compiled(std::string(row.layout) + "\nlayout Top;\n");
@@ -1056,6 +1057,10 @@ TEST(ErrorFacts, TheInnermostBracketThatNothingClosesBeforeTheError) {
     Compiled row("struct Row(var n) { u(n) x; };\nstruct Top { Row(1, 2) r; };\nlayout Top;\n");
     ASSERT_NE(row.program.error.namedType, nullptr);
     EXPECT_EQ(row.program.error.namedType->parameterCount, 1u);
+    // A for loop's local used after the loop.
+    Compiled loop("struct Top { for (var i = 0; i < 2; i += 1) { u(1) x; } u(i) y; };\nlayout Top;\n");
+    EXPECT_EQ(loop.program.error.detail, uint32_t(VLErrorDetail_UnknownName));
+    EXPECT_EQ(Text(loop.program.error.loopLocal), "i");
     // Brackets that are closed, even after the error, are not named.
     Compiled closed("struct Top { u(1) a; u(1 +) b; };\nlayout Top;\n");
     EXPECT_EQ(closed.program.error.openBracket, nullptr);

@@ -5,6 +5,8 @@
 // status line and the tree's last line.
 #include "BrowseDecode.h"
 
+#include <time.h>
+
 static VLBrowseDecoder* VLDecoderOf(void* context) { return static_cast<VLBrowseDecoder*>(context); }
 
 // The event just appended (the last one), as the start when the selection
@@ -106,6 +108,8 @@ void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgr
     decoder->reportPath.clear();
     decoder->errors.clear();
     decoder->depth = 0;
+    decoder->prefault_ = true;
+    decoder->seconds = 0;
 }
 
 void VLBrowseDecodeRun(VLBrowseDecoder* decoder) {
@@ -130,14 +134,26 @@ void VLBrowseDecodeRun(VLBrowseDecoder* decoder) {
     VLWriterFree(&debug);
     if (decoder->index->full && !decoder->reported)
         decoder->message = "The explorer's index is full: the members after this point are not shown.";
+    struct timespec cpu;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) decoder->seconds = double(cpu.tv_sec) + double(cpu.tv_nsec) / 1e9;
     VLBrowseFinish(decoder->index);
 }
 
+// The decoding thread: the run, then the end of the prefaulting.
+static void VLDecodeThread(VLBrowseDecoder* decoder) {
+    VLBrowseDecodeRun(decoder);
+    decoder->decoded.store(true, std::memory_order_release);
+}
+
 void VLBrowseDecodeStart(VLBrowseDecoder* decoder) {
-    decoder->thread = std::thread(VLBrowseDecodeRun, decoder);
+    decoder->decoded.store(false);
+    if (decoder->prefault_) decoder->prefault = std::thread(VLBrowsePrefault, decoder->index, &decoder->decoded);
+    decoder->thread = std::thread(VLDecodeThread, decoder);
 }
 
 void VLBrowseDecodeJoin(VLBrowseDecoder* decoder) {
     decoder->stop.store(true);
     if (decoder->thread.joinable()) decoder->thread.join();
+    decoder->decoded.store(true);
+    if (decoder->prefault.joinable()) decoder->prefault.join();
 }

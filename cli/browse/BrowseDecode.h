@@ -26,6 +26,10 @@ struct VLBrowseDecoder {
     std::string errors;        // what standard error got: excerpts and messages
     uint32_t depth;            // open structs (the sink's own count)
     std::thread thread;
+    std::thread prefault;      // maps index pages ahead of the decoder
+    std::atomic<bool> decoded; // the run is over: the prefaulting thread ends
+    bool prefault_;            // map index pages ahead (VLBrowseDecoderInit: yes)
+    double seconds;            // processor time of the decoding thread (once finished; benchmarks)
 };
 
 // Prepares a decoder (the index already initialized).

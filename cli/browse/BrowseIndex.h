@@ -142,6 +142,10 @@ struct VLBrowseIndex {
 // Returns false when the system refuses the reservation.
 bool VLBrowseIndexInit(VLBrowseIndex* index);
 void VLBrowseIndexFree(VLBrowseIndex* index);
+// Maps the areas' pages ahead of the writer, on a thread of its own, until
+// `done` is set: the kernel clears fresh pages there rather than on the
+// decoder's way (where clearing them is a good part of a large run's time).
+void VLBrowsePrefault(VLBrowseIndex* index, const std::atomic<bool>* done);
 // Memory the index holds, in bytes.
 uint64_t VLBrowseIndexBytes(const VLBrowseIndex* index);
 

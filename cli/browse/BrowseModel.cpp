@@ -303,8 +303,15 @@ std::string VLBrowseLineText(VLBrowseModel* model, VLBrowseLine line, bool unico
 static void VLPathStep(std::string* path, VLString name, uint32_t occurrence, bool isElement, uint32_t index) {
     *path += '.';
     *path += VLText(name);
-    if (occurrence) *path += "#" + std::to_string(occurrence);
-    if (isElement) *path += "[" + std::to_string(index) + "]";
+    if (occurrence) {
+        *path += '#';
+        *path += std::to_string(occurrence);
+    }
+    if (isElement) {
+        *path += '[';
+        *path += std::to_string(index);
+        *path += ']';
+    }
 }
 
 // The path of a struct node: the root type's name, then a step per struct below it.
