@@ -1013,6 +1013,20 @@ static void VLParseInclude(VLContext* ctx) {
     ctx->zeroCountsEmpty = 0;
 }
 
+// An include inside a struct body: the form is known, its place is not.
+// "include" string
+static void VLParseMisplacedInclude(VLContext* ctx) {
+    VLToken* keyword = ctx->token;
+    VLExpectKeyword(ctx, {"include"});
+    VLConsume(ctx);
+    VLRecordError(ctx, keyword, "An include statement stands at the top level, outside struct bodies.");
+}
+
+// The include forms are candidates only where a quoted path follows the word.
+static bool VLIncludeMayFollow(const VLContext* ctx) {
+    return VLTokenIs(ctx->token, "include") && ctx->token->next && ctx->token->next->type == VLTokenType_String;
+}
+
 static void VLReportOpenScopes(VLContext* ctx, VLToken* token, const char* end);
 
 // The tokens of the current file have run out. An included file must close
@@ -1058,6 +1072,7 @@ static void VLCompileBodyStatement(VLContext* ctx) {
     VLAttemptKeyword(ctx, "do", VLParseDo);
     VLAttemptKeyword(ctx, "for", VLParseFor);
     if (VLShowMayFollow(ctx)) VLAttempt(ctx, VLParseShowMember);
+    if (VLIncludeMayFollow(ctx)) VLAttempt(ctx, VLParseMisplacedInclude);
     VLAttempt(ctx, VLParseMemberDeclaration, true);
 }
 
@@ -1079,8 +1094,7 @@ static void VLCompileTopLevelStatement(VLContext* ctx) {
     VLTypeDefinition* opened = VLAttemptStructHeader(ctx);
     VLAttemptKeyword(ctx, "enum", VLParseEnum);
     VLAttemptKeyword(ctx, "layout", VLParseLayout);
-    if (VLTokenIs(ctx->token, "include") && ctx->token->next && ctx->token->next->type == VLTokenType_String)
-        VLAttempt(ctx, VLParseInclude);
+    if (VLIncludeMayFollow(ctx)) VLAttempt(ctx, VLParseInclude);
     VLAttempt(ctx, VLParseTypedef, true);
     if (opened) {
         ctx->typeDefinitionBeingParsed = opened;

@@ -922,6 +922,9 @@ TEST(Includes, ErrorsAndWhereTheyStand) {
         // the form needs the string and the semicolon
         {"include \"a\" layout A;", {{"a", ""}}, "Expected punctuation ;", "0:layout"},
         {"struct A { u(1) x; }; include A;", {}, "Expected identifier typedef", "0:include"},
+        {"struct A { u(1) x; include \"a\"; };", {{"a", ""}},
+         "An include statement stands at the top level, outside struct bodies.", "0:include"},
+        {"struct A { include a; };", {}, "Expected 'type' or 'category[identifier]'.", "0:include"},
     };
     for (const auto& c : cases) {
         CompiledWithFiles compiled(c.layout, c.files);

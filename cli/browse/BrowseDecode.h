@@ -25,6 +25,7 @@ struct VLBrowseDecoder {
     std::string reportPath;    // the member it stopped at
     std::string errors;        // what standard error got: excerpts and messages
     uint32_t depth;            // open structs (the sink's own count)
+    uint32_t asked;            // times the stream asked whether to go on
     std::thread thread;
     std::thread prefault;      // maps index pages ahead of the decoder
     std::atomic<bool> decoded; // the run is over: the prefaulting thread ends

@@ -212,17 +212,33 @@ static bool VLBeginEvent(VLBrowseIndex* index) {
     return true;
 }
 
-// Appends the event's bytes (at most `bytes` of them) and publishes it.
-static bool VLPutEvent(VLBrowseIndex* index, const uint8_t* bytes, size_t length) {
-    char* place = VLBrowseAreaPush(&index->log, length);
-    if (!place) {
+enum : size_t { VLBrowseMaxEventBytes = 64 };  // the longest event: kind byte and at most seven numbers
+
+// Where the next event's bytes go: the end of the log, with room for the
+// longest event; null (and the index full) when there is none.
+static uint8_t* VLEventPlace(VLBrowseIndex* index) {
+    VLBrowseArea* log = &index->log;
+    if (log->reserved - log->used < VLBrowseMaxEventBytes) {
         index->full = true;
-        return false;
+        return nullptr;
     }
-    memcpy(place, bytes, length);
+    return reinterpret_cast<uint8_t*>(log->base + log->used);
+}
+
+// Takes the `length` bytes written at VLEventPlace into the log and publishes the event.
+static bool VLCommitEvent(VLBrowseIndex* index, size_t length) {
+    VLBrowseAreaPush(&index->log, length);
     index->events += 1;
     index->eventCount.store(index->events, std::memory_order_release);
     return true;
+}
+
+// Appends an event of `length` bytes (at most VLBrowseMaxEventBytes) and publishes it.
+static bool VLPutEvent(VLBrowseIndex* index, const uint8_t* bytes, size_t length) {
+    uint8_t* place = VLEventPlace(index);
+    if (!place) return false;
+    memcpy(place, bytes, length);
+    return VLCommitEvent(index, length);
 }
 
 static uint8_t VLKindByte(uint8_t kind, bool flag, uint32_t occurrence) {
@@ -329,8 +345,9 @@ bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArr
     if (index->full || !VLPlaceElement(index, VLBrowseNodeKind_ScalarArray, instruction, isArray, element))
         return false;
     if (!VLBeginEvent(index)) return false;
-    uint8_t bytes[64];
-    uint8_t* cursor = bytes;
+    uint8_t* start = VLEventPlace(index);  // written in place: members are most events
+    if (!start) return false;
+    uint8_t* cursor = start;
     *cursor++ = VLKindByte(value ? VLBrowseEventKind_MemberValue : VLBrowseEventKind_Member, isArray, occurrence);
     cursor = VLPutNumber(cursor, instruction);
     cursor = VLPutNumber(cursor, VLZigzag(int64_t(offset - index->previousEnd)));
@@ -351,7 +368,7 @@ bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArr
         if (end > index->blockMax) index->blockMax = end;
     }
     index->previousEnd = end;
-    return VLPutEvent(index, bytes, size_t(cursor - bytes));
+    return VLCommitEvent(index, size_t(cursor - start));
 }
 
 bool VLBrowseAppendStructBegin(VLBrowseIndex* index, uint32_t instruction, uint32_t typeIndex, bool isArray,
