@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "CommandLine.h"
+#include "output/Events.h"
 
 static constexpr char VLHexDigits[] = "0123456789ABCDEF";
 
@@ -769,23 +770,6 @@ static inline void VLPad(char* cursor, uint32_t padding) {
     else memset(cursor, ' ', padding);
 }
 
-// `length` bytes of text that may end anywhere (a name in the layout text):
-// nothing past its end is read. Short texts go in two overlapping fixed-size moves.
-static inline void VLPutText(char* to, const char* from, uint32_t length) {
-    if (length >= 8 && length <= 16) {
-        memcpy(to, from, 8);
-        memcpy(to + length - 8, from + length - 8, 8);
-    } else if (length >= 4 && length < 8) {
-        memcpy(to, from, 4);
-        memcpy(to + length - 4, from + length - 4, 4);
-    } else if (length > 0 && length < 4) {
-        to[0] = from[0];
-        to[length / 2] = from[length / 2];
-        to[length - 1] = from[length - 1];
-    } else {
-        memcpy(to, from, length);
-    }
-}
 
 // A value text of a member line and the room it is built in. The common
 // forms (decimal integers, single floats) are written backwards so that they
@@ -993,6 +977,10 @@ static inline uint32_t VLWiden(uint32_t* width, uint32_t length) {
 // member's index width) are recorded, computed without building the texts.
 // The printing pass writes the line straight into the output buffer: its
 // length is known from the widths before a character is written.
+static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, uint64_t address,
+                                                               const VLValueSource* source, bool isArray,
+                                                               uint32_t index, VLColumns* columns, VLWriter* out);
+
 void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns, VLWriter* out) {
     VL_ASSERT(VLIsMemberKind(member->type));
     VLMemberBytes bytes = VLBytesOfMember(member, runtime);
@@ -1005,8 +993,21 @@ void VLPrintMember(VLInstruction* member, VLRuntime* runtime, VLColumns* columns
 
 void VLPrintMemberLine(VLInstruction* member, const VLMemberBytes* memberBytes, const VLValueSource* source,
                        bool isArray, uint32_t index, VLColumns* columns, VLWriter* out) {
+    VLMemberLine(member, memberBytes->address, source, isArray, index, columns, out);
+}
+
+// The text sink's member event (TextSink.cpp): the line built here, where
+// the formatters can be inlined into it.
+void VLPrintTextMember(void* context, const VLMemberEvent* event) {
+    VLTextSink* sink = static_cast<VLTextSink*>(context);
+    VLMemberLine(event->instruction, event->bytes.address, &event->value, event->isArray, event->index,
+                 &sink->columns, sink->printing ? sink->out : nullptr);
+}
+
+static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* member, uint64_t address,
+                                                               const VLValueSource* source, bool isArray,
+                                                               uint32_t index, VLColumns* columns, VLWriter* out) {
     const auto& scalar = member->scalarExport;
-    uint64_t address = memberBytes->address;
     int32_t type = source->type;
     uint32_t flags = source->flags;
     const VLMemberBytes& bytes = *source->bytes;

@@ -7,6 +7,8 @@
 // building it where that can be computed directly.
 #pragma once
 
+#include <cstring>
+
 #include "Vellum.h"
 
 enum : uint32_t {
@@ -31,6 +33,27 @@ uint8_t VLMemberByte(const VLMemberBytes* bytes, uint64_t index);
 // The member as a number of at most 8 bytes in its byte order; 0 when it is
 // longer than 8 bytes, empty, or does not lie wholly inside the data.
 uint64_t VLMemberValue(const VLMemberBytes* bytes, bool bigEndian);
+
+// `length` bytes of text that may end anywhere (a name in the layout text):
+// nothing past its end is read. Short texts go in two overlapping fixed-size moves.
+inline void VLPutText(char* to, const char* from, uint32_t length) {
+    if (length >= 8 && length <= 16) {
+        memcpy(to, from, 8);
+        memcpy(to + length - 8, from + length - 8, 8);
+    } else if (length > 16 && length <= 32) {
+        memcpy(to, from, 16);
+        memcpy(to + length - 16, from + length - 16, 16);
+    } else if (length >= 4 && length < 8) {
+        memcpy(to, from, 4);
+        memcpy(to + length - 4, from + length - 4, 4);
+    } else if (length > 0 && length < 4) {
+        to[0] = from[0];
+        to[length / 2] = from[length / 2];
+        to[length - 1] = from[length - 1];
+    } else {
+        memcpy(to, from, length);
+    }
+}
 
 // Decimal digit count of a number (1 for 0 to 9).
 uint32_t VLDecimalDigits(uint64_t value);

@@ -218,18 +218,20 @@ static void VLStreamStructBegin(VLEventStream* stream, const VLInstruction* push
     bool isArray = pushFrame->pushFrame.arrayCount.kind != VLLocationKind_None;
     *event = VLStructEvent{pushFrame, VLPushedType(pushFrame, runtime), pushFrame->pushFrame.name, isArray,
                            isArray ? VLElementIndex(runtime, 3) : 0, VLCursorOf(runtime), 0, {0, ""}, 0};
-    bool deliver = true;
     if (stream->paths) {
         VLPathEnterStruct(stream->paths, event);
+        event->path = VLPathText(stream->paths);
         event->occurrence = stream->paths->lastOccurrence;
     }
-    if (stream->selection) {
-        VLString name = stream->depth == 0 && event->type ? event->type->name : event->name;
-        deliver = VLSelectEnter(stream->selection, name, stream->paths->lastOccurrence, isArray, event->index);
+    if (!stream->selection) {  // everything is shown: the begin goes to the sink at once
+        stream->delivered[stream->depth++] = true;
+        stream->sink->structBegin(stream->sink->context, event);
+        return;
     }
-    stream->delivered[stream->depth] = false;
-    stream->depth++;
-    if (deliver) VLDeliverOpenStructs(stream);
+    VLString name = stream->depth == 0 && event->type ? event->type->name : event->name;
+    bool whole = VLSelectEnter(stream->selection, name, stream->paths->lastOccurrence, isArray, event->index);
+    stream->delivered[stream->depth++] = false;
+    if (whole) VLDeliverOpenStructs(stream);
 }
 
 static void VLStreamStructEnd(VLEventStream* stream) {

@@ -256,12 +256,8 @@ static VLMemberClass VLClassifyMember(const VLContext* ctx, VLEnum** enumeration
         if (VLStringEqualsText(text, keyword)) return VLMemberClass_Primitive;
     }
     // The newer words give way to the layout's own types and categories.
-    if (!VLIsPunctuation(token->next, VLCode("(")) || VLFindType(ctx, text) ||
-        VLNameIndexFind(&ctx->categoryIndex, nullptr, text))
-        return VLMemberClass_Struct;
-    for (const char* keyword : VLMeasuredWords) {
-        if (VLStringEqualsText(text, keyword)) return VLMemberClass_Measured;
-    }
+    if (VLMeasuredMayFollow(ctx) && !VLFindType(ctx, text) && !VLNameIndexFind(&ctx->categoryIndex, nullptr, text))
+        return VLMemberClass_Measured;
     return VLMemberClass_Struct;
 }
 

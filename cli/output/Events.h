@@ -123,9 +123,12 @@ struct VLOutputSink {
     bool (*goOn)(void* context);
 };
 
-// One run of the program over the data into any sink (VLRunPasses makes the
-// sink of the chosen output format and calls this). Returns true when a
-// report stopped the last pass. The listing and trace (-debug) go to `debugOut`.
+// Runs a compiled program over the data and hands what it shows to `sink`
+// (as many passes as the sink asks for; paths followed when it needs them,
+// options->selection is set or hints are shown). Reports go to `err` with
+// their excerpts and to the sink; -debug's listing and trace go to
+// `debugOut`. Returns true when a report stopped the last pass. (VLRunPasses
+// makes the sink of options->format and calls this.)
 bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, const VLRunOptions* options,
                VLOutputSink* sink, VLWriter* debugOut, VLWriter* err);
 
@@ -251,6 +254,7 @@ struct VLTextSink {
     bool printing;  // the second pass
 };
 VLOutputSink VLMakeTextSink(VLTextSink* sink, VLWriter* out);
+void VLPrintTextMember(void* context, const VLMemberEvent* event);  // Display.cpp
 
 // One JSON object per line (NdjsonSink.cpp); the no-members warning goes to `err`.
 struct VLNdjsonSink {
@@ -283,9 +287,11 @@ VLOutputSink VLMakeJsonSink(VLJsonSink* sink, VLWriter* out, VLWriter* err, cons
 // not part of valid UTF-8 becomes \udcXX (XX its value, 80 to ff), which no
 // valid text produces, so the bytes can always be recovered.
 void VLWriteJsonString(VLWriter* out, const char* chars, uint64_t length);
-// The fields of a member, without braces: "path", "offset", "size", "type",
-// "display"/"enum" where they apply, "value", "names" for an enumeration, and
-// "text". An event without a path gets no "path" field.
-void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event);
+// The decimal digits of a number at `to` (at most 20); returns their end.
+char* VLPutDecimal(char* to, uint64_t value);
+// The fields of a member between `before` and `after`: "path", "offset",
+// "size", "type", "display"/"enum" where they apply, "value", "names" for an
+// enumeration, and "text". An event without a path gets no "path" field.
+void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString before, VLString after);
 // The fields of a report: "report" (or `messageKey`), "path", "offset".
 void VLWriteJsonReportFields(VLWriter* out, const VLReportEvent* event, const char* messageKey);

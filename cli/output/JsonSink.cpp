@@ -12,6 +12,7 @@
 // A struct node's "size" follows its members, since it is known only at its
 // end. Top-level prints before the first root go into "prints", every
 // top-level print or root after it into "more"; both are left out when empty.
+#include <cstdio>
 #include <cstring>
 
 #include "Events.h"
@@ -58,22 +59,52 @@ static void VLJsonNodeName(VLJsonSink* sink, VLString name, bool isArray, uint32
 static void VLJsonStructBegin(void* context, const VLStructEvent* event) {
     VLJsonSink* sink = static_cast<VLJsonSink*>(context);
     VLString typeName = event->type ? event->type->name : VLString{0, ""};
-    if (sink->depth == 0) {
+    bool root = sink->depth == 0;
+    if (root) {
         VLJsonTopItem(sink, true);
         sink->rootsBegun++;
-    } else {
-        VLJsonItem(sink);
+    } else if (sink->needComma) {
+        VLWriteChar(sink->out, ',');
     }
-    VLJsonNodeName(sink, sink->depth == 0 ? typeName : event->name, event->isArray, event->index);
+    VLString name = root ? typeName : event->name;
+    // Names and paths are identifiers joined by punctuation: nothing to escape.
+    size_t room = 128 + name.length + event->path.length + typeName.length;
+    char* start = VLWriterReserve(sink->out, room);
+    char* cursor = start;
+    memcpy(cursor, "{\"name\":\"", 9);
+    cursor += 9;
+    VLPutText(cursor, name.chars, name.length);
+    cursor += name.length;
+    *cursor++ = '"';
+    if (event->isArray) {
+        memcpy(cursor, ",\"index\":", 9);
+        cursor = VLPutDecimal(cursor + 9, event->index);
+    }
     if (event->path.length) {
-        VLWriteText(sink->out, ",\"path\":\"");
-        VLWriteString(sink->out, event->path);
-        VLWriteChar(sink->out, '"');
+        memcpy(cursor, ",\"path\":\"", 9);
+        cursor += 9;
+        VLPutText(cursor, event->path.chars, event->path.length);
+        cursor += event->path.length;
+        *cursor++ = '"';
     }
-    VLWriteText(sink->out, ",\"type\":");
-    if (event->type) VLWriteJsonString(sink->out, typeName.chars, typeName.length);
-    else VLWriteText(sink->out, "null");
-    VLWritef(sink->out, ",\"offset\":%lld,\"members\":[", static_cast<long long>(event->offset));
+    memcpy(cursor, ",\"type\":", 8);
+    cursor += 8;
+    if (event->type) {
+        *cursor++ = '"';
+        VLPutText(cursor, typeName.chars, typeName.length);
+        cursor += typeName.length;
+        *cursor++ = '"';
+    } else {
+        memcpy(cursor, "null", 4);
+        cursor += 4;
+    }
+    memcpy(cursor, ",\"offset\":", 10);
+    cursor += 10;
+    if (event->offset < 0) *cursor++ = '-';
+    cursor = VLPutDecimal(cursor, event->offset < 0 ? ~uint64_t(event->offset) + 1 : uint64_t(event->offset));
+    memcpy(cursor, ",\"members\":[", 12);
+    cursor += 12;
+    sink->out->used += size_t(cursor - start);
     sink->needComma = false;
     sink->depth++;
 }
@@ -81,18 +112,44 @@ static void VLJsonStructBegin(void* context, const VLStructEvent* event) {
 static void VLJsonStructEnd(void* context, const VLStructEvent* event) {
     VLJsonSink* sink = static_cast<VLJsonSink*>(context);
     VL_ASSERT(sink->depth > 0);
-    VLWritef(sink->out, "],\"size\":%lld}", static_cast<long long>(event->size));
+    char* start = VLWriterReserve(sink->out, 40);
+    char* cursor = start;
+    memcpy(cursor, "],\"size\":", 9);
+    cursor += 9;
+    if (event->size < 0) *cursor++ = '-';
+    cursor = VLPutDecimal(cursor, event->size < 0 ? ~uint64_t(event->size) + 1 : uint64_t(event->size));
+    *cursor++ = '}';
+    sink->out->used += size_t(cursor - start);
     sink->depth--;
     sink->needComma = true;
 }
 
 static void VLJsonMember(void* context, const VLMemberEvent* event) {
     VLJsonSink* sink = static_cast<VLJsonSink*>(context);
-    VLJsonItem(sink);
-    VLJsonNodeName(sink, event->instruction->scalarExport.name, event->isArray, event->index);
-    VLWriteChar(sink->out, ',');
-    VLWriteJsonMemberFields(sink->out, event);
-    VLWriteChar(sink->out, '}');
+    VLString name = event->instruction->scalarExport.name;
+    if (name.length > VLNameTextLimit) {  // a long name: written on its own
+        VLJsonItem(sink);
+        VLJsonNodeName(sink, name, event->isArray, event->index);
+        VLWriteJsonMember(sink->out, event, {1, ","}, {1, "}"});
+        return;
+    }
+    // The node's head (the comma before it, name and index) built here and
+    // written with the member's fields in one piece.
+    char head[VLNameTextLimit + 48];
+    char* cursor = head;
+    if (sink->needComma) *cursor++ = ',';
+    sink->needComma = true;
+    memcpy(cursor, "{\"name\":\"", 9);
+    cursor += 9;
+    VLPutText(cursor, name.chars, name.length);
+    cursor += name.length;
+    *cursor++ = '"';
+    if (event->isArray) {
+        memcpy(cursor, ",\"index\":", 9);
+        cursor = VLPutDecimal(cursor + 9, event->index);
+    }
+    *cursor++ = ',';
+    VLWriteJsonMember(sink->out, event, {uint32_t(cursor - head), head}, {1, "}"});
 }
 
 static void VLJsonPrint(void* context, const VLPrintEvent* event) {

@@ -114,7 +114,6 @@ void VLWriteJsonString(VLWriter* out, const char* chars, uint64_t length) {
 // Member fields
 // ---------------------------------------------------------------------------
 
-static void VLWriteString(VLWriter* writer, VLString text) { VLWrite(writer, text.chars, text.length); }
 
 static void VLWriteUnsigned(VLWriter* out, uint64_t value) {
     char* start = VLWriterReserve(out, 24);
@@ -141,18 +140,6 @@ static void VLWriteJsonHex(VLWriter* out, const VLMemberBytes* bytes) {
         done += count;
     }
     VLWriteChar(out, '"');
-}
-
-// A float as the shortest number that reads back as the same value; the
-// non-finite values as the strings "nan", "inf" and "-inf".
-static void VLWriteJsonFloat(VLWriter* out, uint64_t bits, uint64_t size) {
-    double value = size == 4 ? double(std::bit_cast<float>(uint32_t(bits))) : std::bit_cast<double>(bits);
-    if (std::isnan(value)) return VLWriteText(out, "\"nan\"");
-    if (std::isinf(value)) return VLWriteText(out, value > 0 ? "\"inf\"" : "\"-inf\"");
-    char* start = VLWriterReserve(out, 40);
-    std::to_chars_result result = size == 4 ? std::to_chars(start, start + 40, std::bit_cast<float>(uint32_t(bits)))
-                                            : std::to_chars(start, start + 40, value);
-    out->used += size_t(result.ptr - start);
 }
 
 // The bytes of a member wholly in the data, or (never for a member the run
@@ -183,64 +170,156 @@ static void VLWriteJsonNames(VLWriter* out, const VLEnum* enumeration, const VLM
     VLWriteChar(out, ']');
 }
 
-// `"value":...` by the kind of value (and `"names"` for an enumeration).
-static void VLWriteJsonValue(VLWriter* out, const VLMemberEvent* event, VLDecodedValue value) {
-    const auto& scalar = event->instruction->scalarExport;
-    VLWriteText(out, ",\"value\":");
-    switch (value.kind) {
-        case VLValueKind_Unsigned:  // exact, all 64 bits
-            VLWriteUnsigned(out, value.bits);
-            break;
-        case VLValueKind_Signed:
-            VLWriteSigned(out, int64_t(value.bits));
-            break;
-        case VLValueKind_Float:
-            VLWriteJsonFloat(out, value.bits, event->value.bytes->size);
-            break;
-        case VLValueKind_String:
-            VLWriteJsonBytesAsString(out, event->value.bytes);
-            break;
-        case VLValueKind_Enumeration:  // the number, then the names it is shown by
-            VLWriteUnsigned(out, value.bits);
-            VLWriteJsonNames(out, scalar.enumeration, event, value.bits);
-            break;
-        default:  // raw and wide members: all bytes in hexadecimal
-            VLWriteJsonHex(out, event->value.bytes);
-            break;
-    }
+// A literal copied to `to`; returns the end.
+template <size_t N> static inline char* VLPut(char* to, const char (&text)[N]) {
+    memcpy(to, text, N - 1);
+    return to + N - 1;
 }
 
-void VLWriteJsonMemberFields(VLWriter* out, const VLMemberEvent* event) {
+static inline char* VLPutChars(char* to, const char* chars, size_t length) {
+    VLPutText(to, chars, uint32_t(length));
+    return to + length;
+}
+
+// A text of printable ASCII but for `"` and `\` (the text column's, nearly
+// always) copied at once; anything else through the escapes.
+static inline char* VLPutJsonText(char* to, const char* text, uint32_t length) {
+    bool plain = true;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t c = uint8_t(text[i]);
+        plain &= c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    }
+    if (plain) return VLPutChars(to, text, length);
+    return VLPutJsonChars(to, reinterpret_cast<const uint8_t*>(text), length);
+}
+
+// "00" to "99", two characters each.
+struct VLDigitPairs {
+    char chars[200];
+};
+static constexpr VLDigitPairs VLMakeDigitPairs() {
+    VLDigitPairs pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs.chars[2 * i] = char('0' + i / 10);
+        pairs.chars[2 * i + 1] = char('0' + i % 10);
+    }
+    return pairs;
+}
+static constexpr VLDigitPairs VLDigitPairTable = VLMakeDigitPairs();
+
+// The decimal digits of a number, two at a time from the end (its length
+// is known first); returns the end.
+char* VLPutDecimal(char* to, uint64_t value) {
+    char* end = to + VLDecimalDigits(value);
+    char* cursor = end;
+    while (value >= 100) {
+        cursor -= 2;
+        memcpy(cursor, VLDigitPairTable.chars + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        cursor -= 2;
+        memcpy(cursor, VLDigitPairTable.chars + 2 * value, 2);
+    } else {
+        *--cursor = char('0' + value);
+    }
+    return end;
+}
+
+static inline char* VLPutUnsigned(char* to, uint64_t value) { return VLPutDecimal(to, value); }
+
+// A float as the shortest number that reads back as the same value; the
+// non-finite values as the strings "nan", "inf" and "-inf". At most 34 bytes.
+static char* VLPutJsonFloat(char* to, uint64_t bits, uint64_t size) {
+    double value = size == 4 ? double(std::bit_cast<float>(uint32_t(bits))) : std::bit_cast<double>(bits);
+    if (std::isnan(value)) return VLPut(to, "\"nan\"");
+    if (std::isinf(value)) return value > 0 ? VLPut(to, "\"inf\"") : VLPut(to, "\"-inf\"");
+    char* end = size == 4 ? std::to_chars(to, to + 32, std::bit_cast<float>(uint32_t(bits))).ptr
+                          : std::to_chars(to, to + 32, value).ptr;
+    // A whole number gets ".0", so that every reader takes it for a float
+    // (and -0 keeps its sign).
+    if (!memchr(to, '.', size_t(end - to)) && !memchr(to, 'e', size_t(end - to))) end = VLPut(end, ".0");
+    return end;
+}
+
+// Room for the fields of a member apart from the path, the enumeration's
+// name, the text and a value written apart: the keys, three numbers of at
+// most 20 digits, the type and display names.
+enum : size_t { VLJsonMemberRoom = 200 };
+
+void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString before, VLString after) {
     const VLInstruction* instruction = event->instruction;
     const auto& scalar = instruction->scalarExport;
-    VLString path = event->path;
-    if (path.length) {
-        VLWriteText(out, "\"path\":\"");
-        VLWriteString(out, path);  // names are identifiers: nothing to escape
-        VLWriteText(out, "\",");
-    }
-    VLWriteText(out, "\"offset\":");
-    VLWriteUnsigned(out, event->bytes.address);
-    VLWriteText(out, ",\"size\":");
-    VLWriteUnsigned(out, event->bytes.size);
-    VLWriteText(out, ",\"type\":\"");
-    VLWriteText(out, VLMemberTypeName(instruction->type, scalar.flags, scalar.enumeration));
-    VLWriteChar(out, '"');
-    if (const char* display = VLMemberDisplayName(scalar.flags, scalar.enumeration)) {
-        VLWriteText(out, ",\"display\":\"");
-        VLWriteText(out, display);
-        VLWriteChar(out, '"');
-    }
-    if (scalar.enumeration) {
-        VLWriteText(out, ",\"enum\":");
-        VLWriteJsonString(out, scalar.enumeration->name.chars, scalar.enumeration->name.length);
-    }
-    const VLValueSource& source = event->value;
-    VLWriteJsonValue(out, event, VLDecodeValue(source.type, source.flags, scalar.enumeration, source.bytes));
+    const VLEnum* enumeration = scalar.enumeration;
+    const VLValueSource& source = event->value;  // what the value is decoded from: the text column's own
+    VLDecodedValue value = VLDecodeValue(source.type, source.flags, enumeration, source.bytes);
     char text[VLValueTextLimit];
-    uint32_t length = VLFormatValue(source.type, source.flags, scalar.enumeration, source.bytes, text);
-    VLWriteText(out, ",\"text\":");
-    VLWriteJsonString(out, text, length);
+    uint32_t textLength = VLFormatValue(source.type, source.flags, enumeration, source.bytes, text);
+    VLString path = event->path;
+    VLString enumName = enumeration ? enumeration->name : VLString{0, ""};
+    size_t room = VLJsonMemberRoom + before.length + after.length + path.length + enumName.length + 6 * size_t(textLength);
+    char* start = VLWriterReserve(out, room);
+    char* cursor = VLPutChars(start, before.chars, before.length);
+    if (path.length) {  // names are identifiers: nothing to escape
+        cursor = VLPut(cursor, "\"path\":\"");
+        cursor = VLPutChars(cursor, path.chars, path.length);
+        cursor = VLPut(cursor, "\",");
+    }
+    cursor = VLPut(cursor, "\"offset\":");
+    cursor = VLPutUnsigned(cursor, event->bytes.address);
+    cursor = VLPut(cursor, ",\"size\":");
+    cursor = VLPutUnsigned(cursor, event->bytes.size);
+    cursor = VLPut(cursor, ",\"type\":\"");
+    const char* type = VLMemberTypeName(instruction->type, scalar.flags, enumeration);
+    cursor = VLPutChars(cursor, type, type[1] ? strlen(type) : 1);
+    *cursor++ = '"';
+    if (const char* display = VLMemberDisplayName(scalar.flags, enumeration)) {
+        cursor = VLPut(cursor, ",\"display\":\"");
+        cursor = VLPutChars(cursor, display, strlen(display));
+        *cursor++ = '"';
+    }
+    if (enumeration) {
+        cursor = VLPut(cursor, ",\"enum\":\"");
+        cursor = VLPutChars(cursor, enumName.chars, enumName.length);
+        *cursor++ = '"';
+    }
+    cursor = VLPut(cursor, ",\"value\":");
+    // Each kind of value has its case; numbers are written in place, the rest
+    // (of any length) through the writer.
+    switch (value.kind) {
+        case VLValueKind_Unsigned:  // exact, all 64 bits
+            cursor = VLPutUnsigned(cursor, value.bits);
+            break;
+        case VLValueKind_Signed:
+            if (int64_t(value.bits) < 0) *cursor++ = '-';
+            cursor = VLPutDecimal(cursor, int64_t(value.bits) < 0 ? ~value.bits + 1 : value.bits);
+            break;
+        case VLValueKind_Float:
+            cursor = VLPutJsonFloat(cursor, value.bits, source.bytes->size);
+            break;
+        default:
+            out->used += size_t(cursor - start);
+            switch (value.kind) {
+                case VLValueKind_String:
+                    VLWriteJsonBytesAsString(out, source.bytes);
+                    break;
+                case VLValueKind_Enumeration:  // the number, then the names it is shown by
+                    VLWriteUnsigned(out, value.bits);
+                    VLWriteJsonNames(out, enumeration, event, value.bits);
+                    break;
+                default:  // raw and wide members: all bytes in hexadecimal
+                    VLWriteJsonHex(out, source.bytes);
+                    break;
+            }
+            start = VLWriterReserve(out, 16 + after.length + 6 * size_t(textLength));
+            cursor = start;
+            break;
+    }
+    cursor = VLPut(cursor, ",\"text\":\"");
+    cursor = VLPutJsonText(cursor, text, textLength);
+    *cursor++ = '"';
+    cursor = VLPutChars(cursor, after.chars, after.length);
+    out->used += size_t(cursor - start);
 }
 
 void VLWriteJsonReportFields(VLWriter* out, const VLReportEvent* event, const char* messageKey) {

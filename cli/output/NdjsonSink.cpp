@@ -14,9 +14,7 @@ static void VLNdjsonStructEnd(void*, const VLStructEvent*) {}
 
 static void VLNdjsonMember(void* context, const VLMemberEvent* event) {
     VLNdjsonSink* sink = static_cast<VLNdjsonSink*>(context);
-    VLWriteChar(sink->out, '{');
-    VLWriteJsonMemberFields(sink->out, event);
-    VLWrite(sink->out, "}\n", 2);
+    VLWriteJsonMember(sink->out, event, {1, "{"}, {2, "}\n"});
 }
 
 static void VLNdjsonPrint(void* context, const VLPrintEvent* event) {

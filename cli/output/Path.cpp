@@ -145,24 +145,16 @@ static uint32_t VLCountOccurrence(VLPathCounter* counter, bool isArray, uint32_t
     return counter->count - 1;
 }
 
-static uint32_t VLPutDigits(char* to, uint64_t value) {
-    char digits[24];
-    uint32_t length = 0;
-    do {
-        digits[length++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    for (uint32_t i = 0; i < length; ++i) to[i] = digits[length - 1 - i];
-    return length;
-}
+static inline uint32_t VLPutDigits(char* to, uint64_t value) { return uint32_t(VLPutDecimal(to, value) - to); }
 
 // One step written at `to`: ".name", "#k" from the second occurrence on,
 // "[i]" for an array element (no dot before a root's name). Room: the name
 // plus 46 bytes.
-static uint32_t VLPutStep(char* to, bool root, VLString name, uint32_t occurrence, bool isArray, uint32_t index) {
+static inline uint32_t VLPutStep(char* to, bool root, VLString name, uint32_t occurrence, bool isArray,
+                                 uint32_t index) {
     char* cursor = to;
     if (!root) *cursor++ = '.';
-    memcpy(cursor, name.chars, name.length);
+    VLPutText(cursor, name.chars, name.length);
     cursor += name.length;
     if (occurrence) {
         *cursor++ = '#';

@@ -2,7 +2,8 @@
 // header lines, member lines in right-aligned columns, print lines and the
 // no-members warning. It takes two passes: the first only measures the
 // columns, the second prints with those widths (the lines themselves are
-// built in Display.cpp).
+// built in Display.cpp; the member event goes straight to VLPrintTextMember
+// there, the hot path of the text output).
 #include "Events.h"
 
 static void VLWriteString(VLWriter* writer, VLString text) { VLWrite(writer, text.chars, text.length); }
@@ -10,12 +11,6 @@ static void VLWriteString(VLWriter* writer, VLString text) { VLWrite(writer, tex
 static void VLTextStructBegin(void* context, const VLStructEvent* event) {
     VLTextSink* sink = static_cast<VLTextSink*>(context);
     if (sink->printing) VLPrintStructHeaderLine(event->type, event->name, event->isArray, event->index, sink->out);
-}
-
-static void VLTextMember(void* context, const VLMemberEvent* event) {
-    VLTextSink* sink = static_cast<VLTextSink*>(context);
-    VLPrintMemberLine(event->instruction, &event->bytes, &event->value, event->isArray, event->index, &sink->columns,
-                      sink->printing ? sink->out : nullptr);
 }
 
 static void VLTextStructEnd(void* context, const VLStructEvent*) {
@@ -50,7 +45,7 @@ VLOutputSink VLMakeTextSink(VLTextSink* sink, VLWriter* out) {
     output.context = sink;
     output.passes = 2;
     output.structBegin = VLTextStructBegin;
-    output.member = VLTextMember;
+    output.member = VLPrintTextMember;  // the member line, in Display.cpp
     output.structEnd = VLTextStructEnd;
     output.print = VLTextPrint;
     output.report = VLTextReport;
