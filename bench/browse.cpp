@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     VLBrowseDecoder decoder;
     VLRunOptions options = {};
     VLBrowseDecoderInit(&decoder, &index, &program, &layout, &data, &options, nullptr);
-    decoder.prefault_ = prefault;
+    decoder.prefaultPages = prefault;
     VLBrowseDecodeStart(&decoder);
     VLBrowseModel model;
     VLBrowseModelInit(&model, &index, &program, reinterpret_cast<const uint8_t*>(data.data), data.size);
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     double peak = double(usage.ru_maxrss) * 1024.0;
     printf("peak RSS %.1f MB, %.2f bytes per member beyond the data file\n", peak / 1e6,
            (peak - double(data.size)) / double(members ? members : 1));
-    VLBrowseDecodeJoin(&decoder);
+    if (!VLBrowseDecodeJoin(&decoder)) return 1;
     VLBrowseIndexFree(&index);
     return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <time.h>
 
+#include <chrono>
+
 static VLBrowseDecoder* VLDecoderOf(void* context) { return static_cast<VLBrowseDecoder*>(context); }
 
 // The event just appended (the last one), as the start when the selection
@@ -54,9 +56,9 @@ static void VLDecodeMember(void* context, const VLMemberEvent* event) {
     if (!plain) {
         value.type = source.type;
         value.flags = source.flags;
-        value.inline_ = source.bytes->data != event->bytes.data;
+        value.isInline = source.bytes->data != event->bytes.data;
         value.size = source.bytes->size;
-        if (value.inline_)
+        if (value.isInline)
             for (uint32_t i = 0; i < 8; ++i) value.value |= uint64_t(source.scratch[i]) << (8 * i);
     }
     if (!VLBrowseAppendMember(decoder->index, instruction->index, event->isArray, event->index, event->occurrence,
@@ -112,7 +114,7 @@ void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgr
     decoder->errors.clear();
     decoder->depth = 0;
     decoder->asked = 0;
-    decoder->prefault_ = true;
+    decoder->prefaultPages = true;
     decoder->seconds = 0;
 }
 
@@ -151,13 +153,23 @@ static void VLDecodeThread(VLBrowseDecoder* decoder) {
 
 void VLBrowseDecodeStart(VLBrowseDecoder* decoder) {
     decoder->decoded.store(false);
-    if (decoder->prefault_) decoder->prefault = std::thread(VLBrowsePrefault, decoder->index, &decoder->decoded);
+    if (decoder->prefaultPages) decoder->prefault = std::thread(VLBrowsePrefault, decoder->index, &decoder->decoded);
     decoder->thread = std::thread(VLDecodeThread, decoder);
 }
 
-void VLBrowseDecodeJoin(VLBrowseDecoder* decoder) {
+bool VLBrowseDecodeJoin(VLBrowseDecoder* decoder) {
     decoder->stop.store(true);
-    if (decoder->thread.joinable()) decoder->thread.join();
+    if (decoder->thread.joinable()) {
+        // The run sees the stop at its next event; a layout that loops
+        // without showing anything never gets there.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (!decoder->decoded.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        decoder->thread.join();
+    }
     decoder->decoded.store(true);
     if (decoder->prefault.joinable()) decoder->prefault.join();
+    return true;
 }

@@ -29,7 +29,7 @@ struct VLBrowseDecoder {
     std::thread thread;
     std::thread prefault;      // maps index pages ahead of the decoder
     std::atomic<bool> decoded; // the run is over: the prefaulting thread ends
-    bool prefault_;            // map index pages ahead (VLBrowseDecoderInit: yes)
+    bool prefaultPages;            // map index pages ahead (VLBrowseDecoderInit: yes)
     double seconds;            // processor time of the decoding thread (once finished; benchmarks)
 };
 
@@ -38,6 +38,8 @@ void VLBrowseDecoderInit(VLBrowseDecoder* decoder, VLBrowseIndex* index, VLProgr
                          const VLFile* data, const VLRunOptions* options, VLSelection* start);
 // Runs the whole program into the index on the calling thread (tests) ...
 void VLBrowseDecodeRun(VLBrowseDecoder* decoder);
-// ... or on a new thread; VLBrowseDecodeJoin stops it and waits for it.
+// ... or on a new thread; VLBrowseDecodeJoin stops it and waits for it, half
+// a second at most: false when the run did not stop (a layout that loops
+// without showing anything never looks at the stop flag).
 void VLBrowseDecodeStart(VLBrowseDecoder* decoder);
-void VLBrowseDecodeJoin(VLBrowseDecoder* decoder);
+bool VLBrowseDecodeJoin(VLBrowseDecoder* decoder);

@@ -357,8 +357,8 @@ bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArr
     if (value) {
         cursor = VLPutNumber(cursor, uint32_t(value->type));
         cursor = VLPutNumber(cursor, value->flags);
-        *cursor++ = value->inline_ ? 1 : 0;
-        if (value->inline_) cursor = VLPutNumber(cursor, value->value);
+        *cursor++ = value->isInline ? 1 : 0;
+        if (value->isInline) cursor = VLPutNumber(cursor, value->value);
         cursor = VLPutNumber(cursor, value->size);
     }
     uint64_t end = offset + size < offset ? UINT64_MAX : offset + size;
@@ -473,8 +473,8 @@ static VLBrowseEvent VLDecodeNext(VLBrowseReader* reader) {
         if (hasSource) {
             event.source.type = int32_t(VLGetNumber(&cursor));
             event.source.flags = uint32_t(VLGetNumber(&cursor));
-            event.source.inline_ = *cursor++ != 0;
-            if (event.source.inline_) event.source.value = VLGetNumber(&cursor);
+            event.source.isInline = *cursor++ != 0;
+            if (event.source.isInline) event.source.value = VLGetNumber(&cursor);
             event.source.size = VLGetNumber(&cursor);
         }
         uint64_t end = event.offset + event.size;

@@ -40,7 +40,7 @@ enum VLBrowseEventKind : uint8_t {
 struct VLBrowseValue {
     int32_t type;      // formatter kind (VLInstructionType_ScalarMemberU, S or F)
     uint32_t flags;    // VLMemberFlags as they were at the step
-    bool inline_;      // the value itself (`value`) rather than data bytes
+    bool isInline;      // the value itself (`value`) rather than data bytes
     uint64_t value;
     uint64_t size;     // bytes formatted: from the member's offset, or of `value`
 };

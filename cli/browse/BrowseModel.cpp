@@ -251,7 +251,7 @@ static std::string VLValueText(VLBrowseModel* model, const VLInstruction* instru
         type = event->source.type;
         flags = event->source.flags;
         bytes.size = event->source.size;
-        if (event->source.inline_) {
+        if (event->source.isInline) {
             for (uint32_t i = 0; i < 8; ++i) scratch[i] = uint8_t(event->source.value >> (8 * i));
             bytes = {scratch, 8, 0, event->source.size};
         }

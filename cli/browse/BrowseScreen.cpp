@@ -686,7 +686,12 @@ int VLBrowseMain(VLProgram* program, const VLFile* layout, const VLFile* data, c
     VLRunScreen(screen);
     endwin();
 
-    VLBrowseDecodeJoin(decoder);
+    if (!VLBrowseDecodeJoin(decoder)) {
+        // The run is in a loop that shows nothing and cannot be stopped from
+        // outside; it reads the program and the data, so the process ends here.
+        fflush(nullptr);
+        _exit(0);
+    }
     delete screen;
     delete decoder;
     VLBrowseIndexFree(index);

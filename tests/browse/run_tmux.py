@@ -35,6 +35,11 @@ struct File {
 layout File;
 """
 
+# A layout whose run never ends and shows nothing after its first member.
+LOOP_LAYOUT = """struct File { u(1) first; var i = 0; while (1) { i = i + 1; } };
+layout File;
+"""
+
 # Cases: name, folder (relative to the repository), arguments, window size,
 # then steps of (keys to send, name of the expected screen, capture options).
 # Keys are tmux key names; "text:..." sends the characters literally.
@@ -55,6 +60,8 @@ CASES = [
      [(None, "first-screen"), ("resize:70x24", "resize-narrow"), ("resize:100x30", "first-screen")]),
     ("select-start", "examples/tar", "-browse -layout tar.vlt -data sample.tar -select 'TarArchive.entry#2.modified_time'",
      (100, 30), [(None, "select-start"), ("Enter", "select-start-unfolded")]),
+    ("quit-while-decoding", "@loop", "-browse -layout l.vlt -data d.bin", (100, 30),
+     [(None, "quit-while-decoding"), ("q", "quit")]),
     ("help-and-quit", "examples/bmp", "-browse -layout bmp.vlt -data sample.bmp", (100, 30),
      [("?", "help"), ("Escape", "first-screen"), ("q", "quit")]),
 ]
@@ -101,9 +108,9 @@ def run_case(vellum, case, write):
     attributes = len(case) > 5 and case[5]
     scratch = tempfile.mkdtemp(prefix="vellum-browse-")
     try:
-        if folder == "@report":
+        if folder.startswith("@"):
             with open(os.path.join(scratch, "l.vlt"), "w") as f:
-                f.write(REPORT_LAYOUT)
+                f.write(REPORT_LAYOUT if folder == "@report" else LOOP_LAYOUT)
             with open(os.path.join(scratch, "d.bin"), "wb") as f:
                 f.write(bytes(range(1, 17)))
         else:
