@@ -815,7 +815,7 @@ static char* VLPutMillionthsBackwards(char* end, VLMillionths number) {
 }
 
 // The value column's text, exactly as VLFormatValue builds it.
-static void VLBuildValueText(int32_t type, uint32_t flags, const VLEnum* enumeration,
+static inline __attribute__((always_inline)) void VLBuildValueText(int32_t type, uint32_t flags, const VLEnum* enumeration,
                              const VLMemberBytes* bytes, VLValueCell* cell) {
     char* end = cell->chars + VLValueTextLimit;
     if (!enumeration && VLDisplayTypeOf(flags) == VLDisplayType_Decimal && bytes->size <= 8) {

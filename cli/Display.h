@@ -99,6 +99,13 @@ struct VLDecodedValue {
     uint64_t bits;
 };
 VLDecodedValue VLDecodeValue(int32_t type, uint32_t flags, const VLEnum* enumeration, const VLMemberBytes* bytes);
+// True when the value column of a member is VLFormatGrouped of its decoded
+// value (an integer of at most 8 bytes shown in decimal), so that a caller
+// holding the decoded value can build the text without reading the bytes again.
+inline bool VLValueTextIsGrouped(int32_t type, uint32_t flags, const VLEnum* enumeration, const VLMemberBytes* bytes) {
+    return !enumeration && type != VLInstructionType_ScalarMemberF && VLDisplayTypeOf(flags) == VLDisplayType_Decimal &&
+           bytes->size > 0 && bytes->size <= 8;
+}
 // The declared kind: "u", "s", "f", "string" or "raw" (an enumeration: "u"),
 // "zstring", "uleb", "sleb", "vlq"; a computed value (show) is an "s".
 const char* VLMemberTypeName(int32_t type, uint32_t flags, const VLEnum* enumeration);

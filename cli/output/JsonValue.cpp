@@ -209,8 +209,22 @@ static constexpr VLDigitPairs VLDigitPairTable = VLMakeDigitPairs();
 
 // The decimal digits of a number, two at a time from the end (its length
 // is known first); returns the end.
+// 10^0 to 10^19, for digit counts.
+struct VLPowersOfTen {
+    uint64_t values[20];
+};
+static constexpr VLPowersOfTen VLMakePowersOfTen() {
+    VLPowersOfTen powers{};
+    uint64_t power = 1;
+    for (int i = 0; i < 20; ++i, power *= 10) powers.values[i] = power;
+    return powers;
+}
+static constexpr VLPowersOfTen VLPowerOfTenTable = VLMakePowersOfTen();
+
 char* VLPutDecimal(char* to, uint64_t value) {
-    char* end = to + VLDecimalDigits(value);
+    // The digit count from the bit count: 1233 / 4096 is just above log10(2).
+    uint32_t estimate = (uint32_t(std::bit_width(value)) * 1233) >> 12;
+    char* end = to + estimate + (value >= VLPowerOfTenTable.values[estimate]) + (value == 0);
     char* cursor = end;
     while (value >= 100) {
         cursor -= 2;
@@ -254,7 +268,15 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
     const VLValueSource& source = event->value;  // what the value is decoded from: the text column's own
     VLDecodedValue value = VLDecodeValue(source.type, source.flags, enumeration, source.bytes);
     char text[VLValueTextLimit];
-    uint32_t textLength = VLFormatValue(source.type, source.flags, enumeration, source.bytes, text);
+    uint32_t textLength;
+    bool grouped = (value.kind == VLValueKind_Unsigned || value.kind == VLValueKind_Signed) &&
+                   VLValueTextIsGrouped(source.type, source.flags, enumeration, source.bytes);
+    if (grouped) {  // digits, spaces and a sign: nothing to escape
+        bool negative = value.kind == VLValueKind_Signed && int64_t(value.bits) < 0;
+        textLength = VLFormatGrouped(negative ? ~value.bits + 1 : value.bits, negative, text);
+    } else {
+        textLength = VLFormatValue(source.type, source.flags, enumeration, source.bytes, text);
+    }
     VLString path = event->path;
     VLString enumName = enumeration ? enumeration->name : VLString{0, ""};
     size_t room = VLJsonMemberRoom + before.length + after.length + path.length + enumName.length + 6 * size_t(textLength);
@@ -316,7 +338,7 @@ void VLWriteJsonMember(VLWriter* out, const VLMemberEvent* event, VLString befor
             break;
     }
     cursor = VLPut(cursor, ",\"text\":\"");
-    cursor = VLPutJsonText(cursor, text, textLength);
+    cursor = grouped ? VLPutChars(cursor, text, textLength) : VLPutJsonText(cursor, text, textLength);
     *cursor++ = '"';
     cursor = VLPutChars(cursor, after.chars, after.length);
     out->used += size_t(cursor - start);
