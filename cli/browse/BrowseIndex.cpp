@@ -233,6 +233,14 @@ static bool VLCommitEvent(VLBrowseIndex* index, size_t length) {
     return true;
 }
 
+// Appends an event of its kind byte alone (begin and end events) and publishes it.
+static bool VLPutKindEvent(VLBrowseIndex* index, uint8_t byte) {
+    uint8_t* place = VLEventPlace(index);
+    if (!place) return false;
+    *place = byte;
+    return VLCommitEvent(index, 1);
+}
+
 // Appends an event of `length` bytes (at most VLBrowseMaxEventBytes) and publishes it.
 static bool VLPutEvent(VLBrowseIndex* index, const uint8_t* bytes, size_t length) {
     uint8_t* place = VLEventPlace(index);
@@ -276,11 +284,10 @@ static bool VLOpenNode(VLBrowseIndex* index, uint8_t kind, uint32_t instruction,
     *node = {index->events, VLBrowseOpen, offset, 0, instruction, parent, elementIndex, typeIndex, occurrence,
              depth, kind, uint8_t(isElement ? 1 : 0), 0};
     uint32_t ordinal = index->nodeTotal++;
-    index->open[index->openCount++] = {ordinal, UINT64_MAX, 0};
+    index->open[index->openCount++] = {ordinal, kind, UINT64_MAX, 0};
     index->nodeCount.store(index->nodeTotal, std::memory_order_release);
     uint8_t eventKind = kind == VLBrowseNodeKind_Struct ? VLBrowseEventKind_StructBegin : VLBrowseEventKind_ArrayBegin;
-    uint8_t byte = VLKindByte(eventKind, false, 0);
-    return VLPutEvent(index, &byte, 1);
+    return VLPutKindEvent(index, VLKindByte(eventKind, false, 0));
 }
 
 // Closes the innermost open node: its range (a struct's as the run gives it,
@@ -307,15 +314,13 @@ static bool VLCloseNode(VLBrowseIndex* index, uint64_t structSize) {
     }
     uint64_t endEvent = index->events;
     uint8_t kind = node->kind == VLBrowseNodeKind_Struct ? VLBrowseEventKind_StructEnd : VLBrowseEventKind_ArrayEnd;
-    uint8_t byte = VLKindByte(kind, false, 0);
-    if (!VLPutEvent(index, &byte, 1)) return false;
+    if (!VLPutKindEvent(index, VLKindByte(kind, false, 0))) return false;
     std::atomic_ref<uint64_t>(node->endEvent).store(endEvent, std::memory_order_release);
     return true;
 }
 
 static bool VLInnermostIsArray(const VLBrowseIndex* index) {
-    uint32_t node = VLInnermost(index);
-    return node != VLBrowseNone && VLNodeRecord(index, node)->kind != VLBrowseNodeKind_Struct;
+    return index->openCount && index->open[index->openCount - 1].kind != VLBrowseNodeKind_Struct;
 }
 
 // Before a member or a struct: continues the open array when the event is its
@@ -342,7 +347,10 @@ static bool VLPlaceElement(VLBrowseIndex* index, uint8_t arrayKind, uint32_t ins
 
 bool VLBrowseAppendMember(VLBrowseIndex* index, uint32_t instruction, bool isArray, uint32_t element,
                           uint32_t occurrence, uint64_t offset, uint64_t size, const VLBrowseValue* value) {
-    if (index->full || !VLPlaceElement(index, VLBrowseNodeKind_ScalarArray, instruction, isArray, element))
+    if (index->full) return false;
+    // Most members are no elements and lie directly in a struct: nothing to place.
+    if ((isArray || VLInnermostIsArray(index)) &&
+        !VLPlaceElement(index, VLBrowseNodeKind_ScalarArray, instruction, isArray, element))
         return false;
     if (!VLBeginEvent(index)) return false;
     uint8_t* start = VLEventPlace(index);  // written in place: members are most events

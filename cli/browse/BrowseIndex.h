@@ -110,6 +110,7 @@ struct VLBrowseArea {
 // What the writer keeps per open node.
 struct VLBrowseOpenNode {
     uint32_t node;
+    uint8_t kind;          // VLBrowseNodeKind (its record need not be read for it)
     uint64_t minOffset;
     uint64_t maxEnd;
 };

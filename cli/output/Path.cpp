@@ -125,13 +125,18 @@ void VLPathReset(VLPathBuilder* paths) {
     paths->levels[0].prefixLength = 0;
 }
 
+// Room for the counter of `slot` at level `depth` (a slot beyond the room
+// made for the level's type); rare, so kept out of the callers' way.
+static __attribute__((noinline)) void VLGrowCounters(VLPathBuilder* paths, uint32_t depth, uint32_t slot) {
+    paths->counters[depth] = static_cast<VLPathCounter*>(
+        VLGrowArray(paths->counters[depth], &paths->counterCapacity[depth], slot + 1, sizeof(VLPathCounter)));
+}
+
 // The counter of `slot` at the current level, zero when the level has not
-// counted it yet (a slot beyond the room made for the level's type gets room).
-static VLPathCounter* VLCounterOf(VLPathBuilder* paths, uint32_t slot) {
+// counted it yet.
+static inline VLPathCounter* VLCounterOf(VLPathBuilder* paths, uint32_t slot) {
     uint32_t depth = paths->depth;
-    if (slot >= paths->counterCapacity[depth])
-        paths->counters[depth] = static_cast<VLPathCounter*>(
-            VLGrowArray(paths->counters[depth], &paths->counterCapacity[depth], slot + 1, sizeof(VLPathCounter)));
+    if (slot >= paths->counterCapacity[depth]) VLGrowCounters(paths, depth, slot);
     VLPathCounter* counter = &paths->counters[depth][slot];
     uint32_t stamp = paths->levels[depth].stamp;
     if (counter->stamp != stamp) *counter = {stamp, 0};
