@@ -336,6 +336,7 @@ static VLString VLReportPath(VLEventStream* stream, const VLRuntimeResult* resul
     else if (VLIsMemberKind(instruction->type))
         isArray = instruction->scalarExport.arrayCount.kind != VLLocationKind_None;
     uint32_t index = isArray ? VLElementIndex(stream->runtime, 2) : 0;
+    VLPathWriteTexts(stream->paths);
     return {VLPathOfPending(stream->paths, instruction, isArray, index, buffer, capacity), buffer};
 }
 
@@ -354,7 +355,7 @@ static void VLIgnoreEnd(void*, const VLRunEndEvent*) {}
 static VLString VLLocateStop(const VLProgram* program, const VLFile* data, uint64_t stepLimit, char* buffer,
                              uint32_t capacity) {
     VLOutputSink sink = {nullptr, 1, true, VLIgnoreStruct, VLIgnoreMember, VLIgnoreStruct,
-                         VLIgnorePrint, VLIgnoreReport, VLIgnoreEnd, nullptr};
+                         VLIgnorePrint, VLIgnoreReport, VLIgnoreEnd, nullptr, false};
     VLPathBuilder paths = {};
     VLPathInit(&paths, program);
     VLArena arena = {};
@@ -420,6 +421,7 @@ static void VLStreamStepLimit(VLEventStream* stream, uint64_t stepLimit, VLWrite
                           static_cast<unsigned long long>(stepLimit));
     VLWrite(err, message, size_t(length));
     VLWriteChar(err, '\n');
+    if (stream->paths) VLPathWriteTexts(stream->paths);
     VLString path = stream->paths ? VLPathStructText(stream->paths) : VLString{0, ""};
     VLReportEvent event = {nullptr, {uint32_t(length), message}, path, VLCursorOf(stream->runtime)};
     stream->sink->report(stream->sink->context, &event);
@@ -506,8 +508,9 @@ bool VLRunSink(VLProgram* program, const VLFile* layout, const VLFile* data, con
     if (options->debug) VLPrintListing(program, debugOut);
     VLPathBuilder paths = {};
     // A report shown to a person finds its path by a second run (VLLocateStop).
-    bool followPaths = sink->needsPaths || options->selection;
+    bool followPaths = sink->needsPaths || options->selection || sink->needsOccurrences;
     if (followPaths) VLPathInit(&paths, program);
+    paths.countOnly = followPaths && !sink->needsPaths && !options->selection;
     VLEventStream stream = {};
     stream.sink = sink;
     stream.paths = followPaths ? &paths : nullptr;

@@ -17,13 +17,16 @@ std::string Text(VLString text) { return std::string(text.chars, text.length); }
 // A sink that writes each event as one line of text.
 struct Recorder {
     std::vector<std::string> events;
+    std::vector<uint32_t> occurrences;  // of every struct begin and member
 };
 
 void RecordBegin(void* context, const VLStructEvent* event) {
+    static_cast<Recorder*>(context)->occurrences.push_back(event->occurrence);
     static_cast<Recorder*>(context)->events.push_back("begin " + Text(event->path) + " @" +
                                                       std::to_string(event->offset));
 }
 void RecordMember(void* context, const VLMemberEvent* event) {
+    static_cast<Recorder*>(context)->occurrences.push_back(event->occurrence);
     static_cast<Recorder*>(context)->events.push_back("member " + Text(event->path) + " @" +
                                                       std::to_string(event->bytes.address));
 }
@@ -47,12 +50,15 @@ void RecordRunEnd(void* context, const VLRunEndEvent* event) {
 
 struct StreamRun {
     std::vector<std::string> events;
+    std::vector<uint32_t> occurrences;
     std::string err;
     bool reported;
 };
 
-// Compiles `layout` and runs it over `data` into a recording sink.
-StreamRun Record(const char* layout, const std::string& data, std::vector<const char*> selects = {}) {
+// Compiles `layout` and runs it over `data` into a recording sink (one that
+// asks for occurrence numbers without path texts when `occurrencesOnly`).
+StreamRun Record(const char* layout, const std::string& data, std::vector<const char*> selects = {},
+                 bool occurrencesOnly = false) {
     std::string text = layout;
     VLArena arena = {};
     VLScanResult scan = VLTokenize(text.c_str(), &arena);
@@ -68,11 +74,15 @@ StreamRun Record(const char* layout, const std::string& data, std::vector<const 
     VLRunOptions options = {0, 0, 0, VLOutputFormat_Ndjson, selects.empty() ? nullptr : &selection};
     Recorder recorder;
     VLOutputSink sink = {&recorder, 1, true, RecordBegin, RecordMember, RecordEnd, RecordPrint, RecordReport,
-                         RecordRunEnd, nullptr};
+                         RecordRunEnd, nullptr, false};
+    if (occurrencesOnly) {
+        sink.needsPaths = false;
+        sink.needsOccurrences = true;
+    }
     VLWriter err;
     VLWriterInitMemory(&err);
     bool reported = VLRunSink(&program, &layoutFile, &dataFile, &options, &sink, &err, &err);
-    StreamRun run = {recorder.events, std::string(err.buffer, err.used), reported};
+    StreamRun run = {recorder.events, recorder.occurrences, std::string(err.buffer, err.used), reported};
     VLWriterFree(&err);
     VLSelectionFree(&selection);
     VLArenaRelease(&arena);
@@ -126,6 +136,36 @@ TEST(EventStream, OccurrencesCountPerNameAndStructInstance) {
                       "member Outer#1.in#1.b#1 @15", "end Outer#1.in#1 size 2", "member Outer#1.pair#1[0] @16",
                       "member Outer#1.pair#1[1] @17", "member Outer#1.tag @18", "member Outer#1.tag#1 @19",
                       "end Outer#1 size 10", "run end 20/20"}));
+}
+
+TEST(EventStream, OccurrencesWithoutPathTextsAreTheSameNumbers) {
+    // A sink that asks for occurrences only gets the numbers the paths
+    // carry, no path texts, and still the path of the report that stops the
+    // run (deep inside, after occurrences above it).
+    const char* layout =
+        "struct Inner { u(1) b; u(1) b; };\n"
+        "struct Outer {\n"
+        "    var i = 0;\n"
+        "    while (i < 3) { Inner in; u(1) pair[2]; i = i + 1; }\n"
+        "    if (i == 3) { u(1) tag; } else { s(1) tag; }\n"
+        "    Inner in;\n"
+        "};\n"
+        "layout Outer;\n"
+        "layout Outer;\n";
+    StreamRun paths = Record(layout, std::string(2 * 15, '\0'));
+    StreamRun counted = Record(layout, std::string(2 * 15, '\0'), {}, true);
+    EXPECT_EQ(counted.occurrences, paths.occurrences);
+    EXPECT_EQ(counted.occurrences.size(), 2u * 20u);
+    EXPECT_EQ(paths.events[2], "member Outer.in.b @0");
+    EXPECT_EQ(counted.events[2], "member  @0");
+    std::string cut(2 * 15 - 1, '\0');
+    const char* report =
+        "report Invalid address of member 'b' (specified address is 29, size of file is 29) at Outer#1.in#3.b#1 @29";
+    Events stopped = Record(layout, cut, {}, true).events;
+    ASSERT_GE(stopped.size(), 2u);
+    EXPECT_EQ(stopped[stopped.size() - 2], report);
+    stopped = Record(layout, cut).events;
+    EXPECT_EQ(stopped[stopped.size() - 2], report);
 }
 
 TEST(EventStream, PlacedStructsHiddenMembersAndSizeof) {

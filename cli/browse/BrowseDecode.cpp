@@ -1,8 +1,8 @@
 // BrowseDecode.cpp - the explorer's decoder: a sink of the member-event stream
-// that appends each event to the index. The run follows paths for the
-// occurrence numbers the index keeps; a -select PATH is followed alongside to
-// find where the screen starts. The report that stops a run is kept for the
-// status line and the tree's last line.
+// that appends each event to the index. The run counts the occurrence
+// numbers the index keeps, without writing path texts; a -select PATH is
+// followed alongside to find where the screen starts. The report that stops
+// a run is kept for the status line and the tree's last line.
 #include "BrowseDecode.h"
 
 #include <time.h>
@@ -122,7 +122,7 @@ void VLBrowseDecodeRun(VLBrowseDecoder* decoder) {
     VLOutputSink sink = {};
     sink.context = decoder;
     sink.passes = 1;
-    sink.needsPaths = true;  // for the occurrence numbers
+    sink.needsOccurrences = true;  // the numbers the index keeps; no path texts
     sink.structBegin = VLDecodeStructBegin;
     sink.member = VLDecodeMember;
     sink.structEnd = VLDecodeStructEnd;

@@ -121,6 +121,10 @@ struct VLOutputSink {
     // Null: the run goes to its end. Otherwise asked before each event; false
     // ends the run there, as if the data ended (an explorer that quits).
     bool (*goOn)(void* context);
+    // The struct and member events carry their occurrence numbers but no
+    // path texts (unless needsPaths or a selection asks for them): cheaper
+    // for a sink that keeps the numbers only. A report still has its path.
+    bool needsOccurrences;
 };
 
 // Runs a compiled program over the data and hands what it shows to `sink`
@@ -148,6 +152,11 @@ struct VLPathLevel {
     uint32_t prefixLength;  // path text of the struct this level stands for
     uint32_t stamp;         // marks this level's counters (older stamps read as 0)
     const VLTypeDefinition* type;
+    // The struct's own step, kept while no texts are written (countOnly).
+    VLString name;
+    uint32_t occurrence;
+    uint32_t index;
+    bool isArray;
 };
 
 struct VLPathCounter {
@@ -169,6 +178,7 @@ struct VLPathBuilder {
     uint32_t instructionCount;
     uint32_t typeCount;
     uint32_t lastOccurrence;  // occurrence of the last member or struct added
+    bool countOnly;           // occurrences only: texts are written on demand (VLPathWriteTexts)
 };
 
 // Prepares a builder for the program's members (name slots for every member
@@ -185,6 +195,11 @@ void VLPathAddMember(VLPathBuilder* paths, const VLMemberEvent* event);
 inline VLString VLPathText(const VLPathBuilder* paths) { return {paths->length, paths->text}; }
 // The path text of the innermost open struct (the top level: empty).
 VLString VLPathStructText(const VLPathBuilder* paths);
+// A builder that counts occurrences only (countOnly set after VLPathInit)
+// leaves the texts empty as it follows the events; this writes the open
+// structs' texts, for VLPathStructText and VLPathOfPending to read until the
+// next event. Nothing to do for a builder that writes texts.
+void VLPathWriteTexts(VLPathBuilder* paths);
 // The path the member or struct member of `instruction` would get as element
 // `index` (isArray) if it were shown now, without counting it: the member a
 // report stopped at. Written to `buffer` (at most `capacity` bytes, cut there);

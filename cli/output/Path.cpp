@@ -186,6 +186,16 @@ void VLPathEnterStruct(VLPathBuilder* paths, const VLStructEvent* event) {
     }
     uint32_t occurrence = VLCountOccurrence(VLCounterOf(paths, slot), event->isArray, event->index);
     paths->lastOccurrence = occurrence;
+    if (paths->countOnly) {  // the step is kept for VLPathWriteTexts
+        VLOpenLevel(paths, paths->depth + 1, event->type);
+        VLPathLevel* level = &paths->levels[++paths->depth];
+        level->prefixLength = 0;
+        level->name = name;
+        level->occurrence = occurrence;
+        level->index = event->index;
+        level->isArray = event->isArray;
+        return;
+    }
     uint32_t prefix = paths->levels[paths->depth].prefixLength;
     char* at = VLRoomAfterPrefix(paths, prefix, name.length);
     paths->length = prefix + VLPutStep(at, root, name, occurrence, event->isArray, event->index);
@@ -205,10 +215,23 @@ void VLPathAddMember(VLPathBuilder* paths, const VLMemberEvent* event) {
     uint32_t slot = instruction->index < paths->instructionCount ? paths->nameSlots[instruction->index] : 0;
     uint32_t occurrence = VLCountOccurrence(VLCounterOf(paths, slot), event->isArray, event->index);
     paths->lastOccurrence = occurrence;
+    if (paths->countOnly) return;
     VLString name = instruction->scalarExport.name;
     uint32_t prefix = paths->levels[paths->depth].prefixLength;
     char* at = VLRoomAfterPrefix(paths, prefix, name.length);
     paths->length = prefix + VLPutStep(at, paths->depth == 0, name, occurrence, event->isArray, event->index);
+}
+
+void VLPathWriteTexts(VLPathBuilder* paths) {
+    if (!paths->countOnly) return;
+    uint32_t length = 0;
+    for (uint32_t depth = 1; depth <= paths->depth; ++depth) {
+        VLPathLevel* level = &paths->levels[depth];
+        char* at = VLRoomAfterPrefix(paths, length, level->name.length);
+        length += VLPutStep(at, depth == 1, level->name, level->occurrence, level->isArray, level->index);
+        level->prefixLength = length;
+    }
+    paths->length = length;
 }
 
 VLString VLPathStructText(const VLPathBuilder* paths) {
