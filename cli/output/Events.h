@@ -275,6 +275,7 @@ void VLPrintTextMember(void* context, const VLMemberEvent* event);  // Display.c
 struct VLNdjsonSink {
     VLWriter* out;
     VLWriter* err;
+    bool started;  // the first line has been handed on (at once; the rest in large blocks)
 };
 VLOutputSink VLMakeNdjsonSink(VLNdjsonSink* sink, VLWriter* out, VLWriter* err);
 
@@ -289,6 +290,7 @@ struct VLJsonSink {
     bool moreOpen;         // "more" list open (top-level items after the first root)
     bool needComma;        // the next item of the open list needs a comma before it
     bool finished;         // the document is closed
+    bool started;          // the first member has been handed on (at once; the rest in large blocks)
 };
 VLOutputSink VLMakeJsonSink(VLJsonSink* sink, VLWriter* out, VLWriter* err, const VLFile* layout,
                             const VLFile* data);

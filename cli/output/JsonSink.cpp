@@ -150,6 +150,10 @@ static void VLJsonMember(void* context, const VLMemberEvent* event) {
     }
     *cursor++ = ',';
     VLWriteJsonMember(sink->out, event, {uint32_t(cursor - head), head}, {1, "}"});
+    if (!sink->started) {  // a reader sees the document begin at once, however long the run takes
+        sink->started = true;
+        VLWriterFlush(sink->out);
+    }
 }
 
 static void VLJsonPrint(void* context, const VLPrintEvent* event) {

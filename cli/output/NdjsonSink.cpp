@@ -15,6 +15,10 @@ static void VLNdjsonStructEnd(void*, const VLStructEvent*) {}
 static void VLNdjsonMember(void* context, const VLMemberEvent* event) {
     VLNdjsonSink* sink = static_cast<VLNdjsonSink*>(context);
     VLWriteJsonMember(sink->out, event, {1, "{"}, {2, "}\n"});
+    if (!sink->started) {  // a reader sees the first line at once, however long the run takes
+        sink->started = true;
+        VLWriterFlush(sink->out);
+    }
 }
 
 static void VLNdjsonPrint(void* context, const VLPrintEvent* event) {
@@ -40,7 +44,7 @@ static void VLNdjsonEnd(void* context, const VLRunEndEvent* event) {
 }
 
 VLOutputSink VLMakeNdjsonSink(VLNdjsonSink* sink, VLWriter* out, VLWriter* err) {
-    *sink = VLNdjsonSink{out, err};
+    *sink = VLNdjsonSink{out, err, false};
     VLOutputSink output = {};
     output.context = sink;
     output.passes = 1;
