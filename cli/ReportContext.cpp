@@ -135,7 +135,9 @@ static void VLWriteLocationLine(const VLRuntimeResult* result, VLRuntime* runtim
             VLWriteText(err, ", bytes ");
             VLWriteAddress(err, address);
             VLWriteText(err, "..");
-            VLWriteAddress(err, address + size - 1);
+            int64_t last;  // the last byte; a size near 2^63 can put it out of range
+            if (__builtin_add_overflow(address, size - 1, &last)) VLWriteText(err, "(beyond 0x7fffffffffffffff)");
+            else VLWriteAddress(err, last);
         } else {
             VLWriteText(err, ", at byte ");
             VLWriteAddress(err, address);
