@@ -40,6 +40,7 @@ void VLWriteChar(VLWriter* writer, char c);
 void VLWriteRepeat(VLWriter* writer, char c, size_t count);
 void VLWriteText(VLWriter* writer, const char* text);  // NUL-terminated
 void VLWritef(VLWriter* writer, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void VLWritefList(VLWriter* writer, const char* format, va_list args);  // VLWritef with a va_list
 void VLWriterFlush(VLWriter* writer);
 // Room for `length` more bytes at buffer + used (flushing or growing first); the
 // caller writes there and adds to `used` what it wrote.

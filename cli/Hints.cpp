@@ -25,15 +25,7 @@ void VLWriteHint(VLWriter* writer, const char* format, ...) {
     VLWriteChar(writer, ' ');
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int length = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length > 0) {
-        char* at = VLWriterReserve(writer, size_t(length) + 1);
-        vsnprintf(at, size_t(length) + 1, format, args);
-        writer->used += size_t(length);
-    }
+    VLWritefList(writer, format, args);
     va_end(args);
     VLWriteChar(writer, '\n');
 }

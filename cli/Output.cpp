@@ -78,9 +78,7 @@ void VLWriteRepeat(VLWriter* writer, char c, size_t count) {
 
 void VLWriteText(VLWriter* writer, const char* text) { VLWrite(writer, text, strlen(text)); }
 
-void VLWritef(VLWriter* writer, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+void VLWritefList(VLWriter* writer, const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int length = vsnprintf(nullptr, 0, format, copy);
@@ -90,5 +88,11 @@ void VLWritef(VLWriter* writer, const char* format, ...) {
         vsnprintf(writer->buffer + writer->used, size_t(length) + 1, format, args);
         writer->used += size_t(length);
     }
+}
+
+void VLWritef(VLWriter* writer, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    VLWritefList(writer, format, args);
     va_end(args);
 }
