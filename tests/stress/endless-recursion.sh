@@ -10,7 +10,7 @@ head -c 100 /dev/zero | tr '\0' '\1' >ones.bin
 check() {  # check LABEL LAYOUT - the run stops with the nesting report
     echo "$2" >r.vlt
     label="$1" run 30 512 -layout r.vlt -data ones.bin
-    expect_rc 0
+    expect_rc 2
     expect_err 'Struct instances nested deeper than 16 levels.'
 }
 

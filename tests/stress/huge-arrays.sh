@@ -14,7 +14,7 @@ printf '\0\1\2\3\4\5\6\7\10\11' >tiny.bin
 try() {
     echo "struct T { u(1) x; }; struct F { u(1) x; @ -= 1; }; struct S { $2 }; layout S;" >a.vlt
     label="$1" run 60 1024 -layout a.vlt -data tiny.bin
-    expect_rc 0
+    expect_rc 2
 }
 
 try "2^31 bytes over 10" 'u(1) a[0x80000000];'

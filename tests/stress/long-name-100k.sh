@@ -28,7 +28,7 @@ grep -q '^0Dh  *e '"W$(chars 127 n) \$" out || fail "enumeration value not cut t
 
 echo "struct S { u(1) x$n; u(1) y$n ]; }; layout S;" >error.vlt
 label="error after a 100,000-character name" run 60 1024 -layout error.vlt -data d.bin
-expect_rc 0
+expect_rc 1
 expect_err 'Invalid tokens in layout file:'
 [ "$(sed -n 2p err)" = "error.vlt(1,200027): struct S { u(1) x$n; u(1) y$n ]; }; layout S;" ] ||
     fail "excerpt of the invalid token"
@@ -36,5 +36,5 @@ expect_err 'Invalid tokens in layout file:'
 
 echo "struct S { u(1) x$n; u(1) y$n z; }; layout S;" >compile.vlt
 label="compile error after a 100,000-character name" run 60 1024 -layout compile.vlt -data d.bin
-expect_rc 0
+expect_rc 1
 expect_err 'ERROR Expected punctuation ;'

@@ -26,7 +26,7 @@ expect_out 'T0 (.c)'
 
 chain 16 17 >path17.vlt
 label="member path of 17 steps" run 60 1024 -layout path17.vlt -data d.bin
-expect_rc 0
+expect_rc 1
 expect_err 'ERROR Member path too long (at most 16 steps).'
 [ "$(sed -n 2p err)" = "$(chars 80 ' ')~" ] || fail "marker not under the 17th name"
 expect_lines 0

@@ -47,12 +47,12 @@ expect_out '0h x 7 '
   repeat 10000 '}'
   echo '}; layout S;'; } >while.vlt
 label="10,000 nested while loops (too many values)" run 60 1024 -layout while.vlt -data d.bin
-expect_rc 0
+expect_rc 1
 expect_err 'ERROR Too many values in one struct body (a frame holds 64 slots).'
 
 { echo 'struct S { u(1) x;'
   repeat 10000 'if (x != #) {'; } >open.vlt
 label="10,000 blocks left open" run 60 1024 -layout open.vlt -data d.bin
-expect_rc 0
+expect_rc 1
 expect_err '<end of data>'
 expect_err 'ERROR A block in struct S is not closed: expected } before the end of the layout.'

@@ -31,7 +31,7 @@ expect_out '02h a4321     9 '
   awk 'BEGIN { for (i = 1; i < 5000; i++) printf "struct T%d { u(1) a; T%d inner; };\n", i, i - 1 }'
   echo 'layout T4999;'; } >chain.vlt
 label="5,000 struct types nested in a chain" run 60 1024 -layout chain.vlt -data d.bin
-expect_rc 0
+expect_rc 2
 expect_err 'Struct instances nested deeper than 16 levels.'
 expect_out 'T4984 (.inner)'
 
