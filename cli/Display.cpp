@@ -142,27 +142,6 @@ static inline uint8_t VLSignificantByte(const VLMemberBytes* bytes, bool bigEndi
 // Numbers
 // ---------------------------------------------------------------------------
 
-// 10^0 to 10^19.
-struct VLPowersOfTen {
-    uint64_t values[20];
-};
-static constexpr VLPowersOfTen VLMakePowersOfTen() {
-    VLPowersOfTen powers{};
-    uint64_t power = 1;
-    for (int i = 0; i < 20; ++i, power *= 10) powers.values[i] = power;
-    return powers;
-}
-static constexpr VLPowersOfTen VLPowerOfTenTable = VLMakePowersOfTen();
-
-// The digit count from the bit count: 1233 / 4096 is just above log10(2), so
-// the estimate is the count or one less, and one comparison settles it.
-static inline uint32_t VLDigitCount(uint64_t value) {
-    uint32_t estimate = (uint32_t(std::bit_width(value)) * 1233) >> 12;
-    return estimate + (value >= VLPowerOfTenTable.values[estimate]) + (value == 0);
-}
-
-uint32_t VLDecimalDigits(uint64_t value) { return VLDigitCount(value); }
-
 // Plain decimal digits, no groups.
 static uint32_t VLFormatUnsigned(uint64_t value, char* buffer) {
     char digits[20];
@@ -196,7 +175,7 @@ uint32_t VLFormatGrouped(uint64_t magnitude, bool negative, char* buffer) {
 }
 
 uint32_t VLGroupedWidth(uint64_t magnitude, bool negative) {
-    uint32_t digits = VLDigitCount(magnitude);
+    uint32_t digits = VLDecimalDigits(magnitude);
     return digits + (digits - 1) / 3 + (negative ? 1 : 0);
 }
 
@@ -470,7 +449,7 @@ static inline uint32_t VLFloatWidth(const VLMemberBytes* bytes, uint32_t flags) 
     if (bytes->size == 4) {
         uint64_t bits = VLValueOfBytes(bytes, (flags & VLMemberFlag_BigEndian) != 0);
         VLMillionths number = VLSingleMillionths(uint32_t(bits));
-        if (number.exact) return (number.negative ? 1 : 0) + VLDigitCount(number.value / 1000000) + 7;
+        if (number.exact) return (number.negative ? 1 : 0) + VLDecimalDigits(number.value / 1000000) + 7;
     }
     char scratch[VLValueTextLimit];
     return VLFormatFloat(bytes, flags, scratch);
@@ -661,7 +640,7 @@ static inline uint32_t VLMeasureValue(int32_t type, uint32_t flags, const VLEnum
 
 // Digits the bracketed index takes: the stored width, or more when the index is wider.
 static uint32_t VLIndexField(uint64_t indexWidth, uint32_t index) {
-    uint32_t digits = VLDigitCount(index);
+    uint32_t digits = VLDecimalDigits(index);
     return indexWidth > digits ? uint32_t(indexWidth) : digits;
 }
 
@@ -679,7 +658,7 @@ uint32_t VLFormatMemberName(VLString name, bool isArray, uint64_t indexWidth, ui
     if (!isArray) return keep;
     char* cursor = buffer + keep;
     *cursor++ = '[';
-    uint32_t digits = VLDigitCount(index);
+    uint32_t digits = VLDecimalDigits(index);
     memset(cursor, ' ', field - digits);
     cursor += field - digits;
     cursor += VLFormatUnsigned(index, cursor);
@@ -885,7 +864,7 @@ void VLPrintStructHeader(const VLInstruction* pushFrame, VLRuntime* runtime, VLW
 void VLPrintStructHeaderLine(const VLTypeDefinition* type, VLString member, bool isArray, uint32_t index,
                              VLWriter* out) {
     if (!out || !type || type->name.length == 0) return;
-    uint32_t digits = isArray ? VLDigitCount(index) : 0;
+    uint32_t digits = isArray ? VLDecimalDigits(index) : 0;
     uint32_t decoration = member.length ? 4 + (isArray ? digits + 2 : 0) : 0;  // " (." ")" "[" "]"
     uint64_t length = uint64_t(type->name.length) + member.length + decoration;
     if (length > VLNameTextLimit) {
@@ -1012,7 +991,7 @@ static inline __attribute__((always_inline)) void VLMemberLine(VLInstruction* me
     uint32_t flags = source->flags;
     const VLMemberBytes& bytes = *source->bytes;
     uint64_t indexWidth = member->indexWidth;
-    if (isArray && VLDigitCount(index) > member->indexWidth) member->indexWidth = VLDigitCount(index);
+    if (isArray && VLDecimalDigits(index) > member->indexWidth) member->indexWidth = VLDecimalDigits(index);
     uint32_t addressLength = VLAddressWidth(address);
     uint32_t nameLength = VLMemberNameWidth(scalar.name, isArray, indexWidth, index);
     if (!out && columns->current == 0) {

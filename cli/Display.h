@@ -7,6 +7,7 @@
 // building it where that can be computed directly.
 #pragma once
 
+#include <bit>
 #include <cstring>
 
 #include "Vellum.h"
@@ -56,7 +57,24 @@ inline void VLPutText(char* to, const char* from, uint32_t length) {
 }
 
 // Decimal digit count of a number (1 for 0 to 9).
-uint32_t VLDecimalDigits(uint64_t value);
+// 10^0 to 10^19, for digit counts.
+struct VLPowersOfTen {
+    uint64_t values[20];
+};
+constexpr VLPowersOfTen VLMakePowersOfTen() {
+    VLPowersOfTen powers{};
+    uint64_t power = 1;
+    for (int i = 0; i < 20; ++i, power *= 10) powers.values[i] = power;
+    return powers;
+}
+inline constexpr VLPowersOfTen VLPowerOfTenTable = VLMakePowersOfTen();
+
+// The digit count from the bit count: 1233 / 4096 is just above log10(2), so
+// the estimate is the count or one less, and one comparison settles it.
+inline uint32_t VLDecimalDigits(uint64_t value) {
+    uint32_t estimate = (uint32_t(std::bit_width(value)) * 1233) >> 12;
+    return estimate + (value >= VLPowerOfTenTable.values[estimate]) + (value == 0);
+}
 
 // Address column: hexadecimal bytes, most significant first, leading zero bytes
 // left out, "h" at the end ("0h", "05h", "1A 2Bh").

@@ -479,8 +479,9 @@ void VLBrowseSelect(VLBrowseModel* model, VLBrowseLine line) {
     VLKeepSelectionVisible(model);
 }
 
-void VLBrowseMove(VLBrowseModel* model, int64_t lines) {
-    VLBrowseLine line = model->selected;
+// The line `lines` lines after `line` (before it when negative), stopping at
+// the first or last line.
+static VLBrowseLine VLBrowseStep(VLBrowseModel* model, VLBrowseLine line, int64_t lines) {
     for (; lines > 0; --lines) {
         VLBrowseLine next = VLBrowseNextLine(model, line);
         if (next.kind == VLBrowseLineKind_None) break;
@@ -491,21 +492,15 @@ void VLBrowseMove(VLBrowseModel* model, int64_t lines) {
         if (previous.kind == VLBrowseLineKind_None) break;
         line = previous;
     }
-    VLBrowseSelect(model, line);
+    return line;
+}
+
+void VLBrowseMove(VLBrowseModel* model, int64_t lines) {
+    VLBrowseSelect(model, VLBrowseStep(model, model->selected, lines));
 }
 
 void VLBrowseScroll(VLBrowseModel* model, int64_t lines) {
-    VLBrowseLine top = model->top;
-    for (; lines > 0; --lines) {
-        VLBrowseLine next = VLBrowseNextLine(model, top);
-        if (next.kind == VLBrowseLineKind_None) break;
-        top = next;
-    }
-    for (; lines < 0; ++lines) {
-        VLBrowseLine previous = VLBrowsePreviousLine(model, top);
-        if (previous.kind == VLBrowseLineKind_None) break;
-        top = previous;
-    }
+    VLBrowseLine top = VLBrowseStep(model, model->top, lines);
     model->top = top;
     if (!VLOnScreen(model, model->selected)) {
         // The selection follows to the nearest line still on screen.

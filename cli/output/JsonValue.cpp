@@ -209,22 +209,8 @@ static constexpr VLDigitPairs VLDigitPairTable = VLMakeDigitPairs();
 
 // The decimal digits of a number, two at a time from the end (its length
 // is known first); returns the end.
-// 10^0 to 10^19, for digit counts.
-struct VLPowersOfTen {
-    uint64_t values[20];
-};
-static constexpr VLPowersOfTen VLMakePowersOfTen() {
-    VLPowersOfTen powers{};
-    uint64_t power = 1;
-    for (int i = 0; i < 20; ++i, power *= 10) powers.values[i] = power;
-    return powers;
-}
-static constexpr VLPowersOfTen VLPowerOfTenTable = VLMakePowersOfTen();
-
 char* VLPutDecimal(char* to, uint64_t value) {
-    // The digit count from the bit count: 1233 / 4096 is just above log10(2).
-    uint32_t estimate = (uint32_t(std::bit_width(value)) * 1233) >> 12;
-    char* end = to + estimate + (value >= VLPowerOfTenTable.values[estimate]) + (value == 0);
+    char* end = to + VLDecimalDigits(value);
     char* cursor = end;
     while (value >= 100) {
         cursor -= 2;
